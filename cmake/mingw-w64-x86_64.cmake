@@ -1,0 +1,12 @@
+# Cross build for 64-bit Windows: the runnable twin of the product, tested under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(QMX_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${QMX_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QMX_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${QMX_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QMX_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

@@ -1,0 +1,119 @@
+// Test doubles for everything a Clicker reaches outside itself: a scanner library that
+// records every call and answers from a script, a clock that moves only while the
+// component waits, a message pump, and a directory listing.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qmx::test {
+
+// One line per library call ("Init(3)", "GetPacket(0,500)") and one "SettleDelay" for
+// each settle wait, in order.
+using CallLog = std::vector<std::string>;
+
+class RecordingCsp2 final : public Csp2 {
+public:
+    explicit RecordingCsp2(CallLog& log) : log_(log) {}
+
+    // Scripted answers; the defaults are those of a port with no scanner.
+    std::function<std::int32_t(std::int32_t)> init = [](std::int32_t) { return -1; };
+    std::function<std::int32_t()> read_data = [] { return 0; };
+    std::function<std::int32_t()> system_status = [] { return 0; };
+    std::function<std::int32_t(DeviceIdBuffer&)> device_id = [](DeviceIdBuffer&) { return 0; };
+    std::function<std::int32_t(PacketBuffer&, std::int32_t)> packet = [](PacketBuffer&, std::int32_t) { return -1; };
+    std::function<std::int32_t(const TimeStampBytes&, TimeStampText&)> time_stamp =
+        [](const TimeStampBytes&, TimeStampText&) { return 0; };
+    std::function<std::int32_t(ClockBytes&)> get_time = [](ClockBytes&) { return 0; };
+    std::function<std::int32_t(std::int32_t, const ParamBuffer&)> set_param = [](std::int32_t, const ParamBuffer&) { return 0; };
+    // Called after every call has been logged, e.g. to call back into the component.
+    std::function<void(const std::string&)> after_call;
+
+    // The scanner answers on this port only: Init 0 there, -1 elsewhere.
+    void scanner_on_port(std::int32_t port);
+
+    // What the component handed over.
+    std::vector<ClockBytes> set_times;
+    std::vector<std::pair<std::int32_t, ParamBuffer>> set_params;
+    std::vector<std::int32_t> sizes; // every size argument, in order
+
+    std::int32_t csp2Init(std::int32_t port) override;
+    std::int32_t csp2ReadData() override;
+    std::int32_t csp2GetSystemStatus() override;
+    std::int32_t csp2GetDeviceId(DeviceIdBuffer& id, std::int32_t size) override;
+    std::int32_t csp2GetPacket(PacketBuffer& packet, std::int32_t number, std::int32_t size) override;
+    std::int32_t csp2TimeStamp2Str(const TimeStampBytes& stamp, TimeStampText& text, std::int32_t size) override;
+    std::int32_t csp2WakeUp() override;
+    std::int32_t csp2GetTime(ClockBytes& clock) override;
+    std::int32_t csp2SetTime(ClockBytes& clock) override;
+    std::int32_t csp2PowerDown() override;
+    std::int32_t csp2ClearData() override;
+    std::int32_t csp2SetDefaults() override;
+    std::int32_t csp2Interrogate() override;
+    std::int32_t csp2SetParam(std::int32_t param, ParamBuffer& value, std::int32_t size) override;
+    std::int32_t csp2Restore() override;
+
+private:
+    std::int32_t logged(std::string call, std::int32_t result);
+    CallLog& log_;
+};
+
+// Time moves only when the component sleeps in the pump, as it would on a real machine.
+class FakeClock final : public Clock {
+public:
+    FakeClock(); // 8 December 2026, 09:05:03.000
+    void set(int year, int month, int day, int hour, int minute, int second, int millisecond = 0);
+    void advance_ms(std::int64_t ms);
+    // Moves the wall clock alone, as when somebody sets the PC clock.
+    void jump_wall_clock_ms(std::int64_t ms) { wall_ms_ += ms; }
+
+    LocalTime local_time() override;
+    std::int64_t monotonic_ms() override { return monotonic_ms_; }
+
+    int readings = 0;
+
+private:
+    std::int64_t wall_ms_ = 0; // since 30 December 1899
+    std::int64_t monotonic_ms_ = 1'000'000;
+};
+
+class FakePump final : public MessagePump {
+public:
+    FakePump(CallLog& log, FakeClock& clock) : log_(log), clock_(clock) {}
+    void dispatch_pending() override;
+    void wait(std::int64_t timeout_ms) override;
+
+    // Runs once per dispatch, as a host's message handler would.
+    std::function<void()> on_dispatch;
+    int dispatches = 0;
+    std::int64_t waited_ms = 0;
+
+private:
+    void mark();
+    CallLog& log_;
+    FakeClock& clock_;
+};
+
+class FakeDirectory final : public Directory {
+public:
+    std::map<std::u16string, std::int64_t> counts; // pattern -> number of names
+    std::vector<std::u16string> patterns;          // what was asked for
+    std::unique_ptr<FileNames> list(std::u16string_view pattern) override;
+};
+
+struct FakePlatform {
+    CallLog log;
+    RecordingCsp2 scanner{log};
+    FakeClock clock;
+    FakePump pump{log, clock};
+    FakeDirectory directory;
+
+    Platform platform() { return Platform{scanner, clock, pump, directory}; }
+};
+
+} // namespace qmx::test

@@ -1,0 +1,130 @@
+// The binding to csp2.DLL: where it is looked for, what a missing library or entry gives,
+// retrying, and buffers handed over whole.
+#include "scanner/csp2_dll.h"
+#include "support/matchers.h"
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace qmx {
+namespace {
+
+void place_library(const std::wstring& kind, const std::wstring& folder)
+{
+    std::wstring source = test::program_folder() + L"\\test_csp2_" + kind + L".dll";
+    ASSERT_TRUE(CopyFileW(source.c_str(), (folder + L"\\csp2.DLL").c_str(), FALSE)) << GetLastError();
+}
+
+std::u16string description_of(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const AutomationError& e) {
+        return e.description();
+    }
+    return u"(no error)";
+}
+
+TEST(Csp2Binding, NoLibraryAnywhereIsFileNotFound)
+{
+    test::TempFolder own(L"own-empty");
+    Csp2Dll library(own.path());
+    EXPECT_AUTOMATION_ERROR(library.csp2Init(0), 53);
+    EXPECT_EQ(description_of([&] { library.csp2Restore(); }), u"File not found: csp2.DLL");
+}
+
+TEST(Csp2Binding, TheModulesOwnFolderComesFirstAndEveryCallTriesAgain)
+{
+    test::TempFolder own(L"own-later");
+    Csp2Dll library(own.path());
+    EXPECT_AUTOMATION_ERROR(library.csp2Init(3), 53);
+    place_library(L"full", own.path());
+    EXPECT_EQ(library.csp2Init(3), 1003);
+    EXPECT_EQ(library.csp2ReadData(), 42);
+    EXPECT_EQ(library.csp2Restore(), 16);
+}
+
+TEST(Csp2Binding, AMissingEntryIsEntryPointNotFoundAndTheOthersStillWork)
+{
+    test::TempFolder own(L"own-partial");
+    place_library(L"partial", own.path());
+    Csp2Dll library(own.path());
+    ParamBuffer value{};
+    EXPECT_AUTOMATION_ERROR(library.csp2SetParam(1, value, 2), 453);
+    EXPECT_EQ(description_of([&] { library.csp2SetParam(1, value, 2); }),
+              u"Can't find DLL entry point csp2SetParam in csp2.DLL");
+    EXPECT_EQ(library.csp2Init(0), 1000);
+    EXPECT_EQ(library.csp2WakeUp(), 11);
+}
+
+TEST(Csp2Binding, ALibraryInTheCurrentDirectoryIsNotLoaded)
+{
+    test::TempFolder own(L"own-none");
+    test::TempFolder current(L"current");
+    place_library(L"full", current.path());
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(current.path().c_str()));
+    {
+        Csp2Dll library(own.path());
+        EXPECT_AUTOMATION_ERROR(library.csp2Init(0), 53);
+    }
+    SetCurrentDirectoryW(previous);
+}
+
+TEST(Csp2Binding, FoldersTheHostAddedAreSearched)
+{
+    test::TempFolder own(L"own-none2");
+    test::TempFolder added(L"added");
+    place_library(L"full", added.path());
+    DLL_DIRECTORY_COOKIE cookie = AddDllDirectory(added.path().c_str());
+    ASSERT_NE(cookie, nullptr);
+    {
+        Csp2Dll library(own.path());
+        EXPECT_EQ(library.csp2Init(5), 1005);
+    }
+    RemoveDllDirectory(cookie);
+}
+
+TEST(Csp2Binding, BuffersTravelWholeWithAZeroAfterThem)
+{
+    test::TempFolder own(L"own-buffers");
+    place_library(L"full", own.path());
+    Csp2Dll library(own.path());
+
+    DeviceIdBuffer id{};
+    library.csp2GetDeviceId(id, 9);
+    EXPECT_EQ(std::string(id.begin(), id.end()), "ABCDEFGHZ");
+
+    PacketBuffer packet{};
+    EXPECT_EQ(library.csp2GetPacket(packet, 5, 500), 7);
+    EXPECT_EQ(packet[0], 5);
+    EXPECT_EQ(packet[499], 'E');
+
+    TimeStampBytes stamp{1, 2, 3, 14};
+    TimeStampText text;
+    text.fill(0xFF);
+    EXPECT_EQ(library.csp2TimeStamp2Str(stamp, text, 30), 0);
+    EXPECT_EQ(std::string(text.begin(), text.begin() + 5), std::string("1234\0", 5));
+    EXPECT_EQ(text[29], 0);
+
+    ClockBytes clock{};
+    library.csp2GetTime(clock);
+    EXPECT_EQ(clock, (ClockBytes{45, 30, 14, 20, 5, 5}));
+    EXPECT_EQ(library.csp2SetTime(clock), 45 + 30 + 14 + 20 + 5 + 5);
+    EXPECT_EQ(clock[0], 0xEE) << "what the library wrote comes back";
+
+    ParamBuffer value;
+    value.fill(' ');
+    value[0] = 7;
+    value[1] = 0;
+    EXPECT_EQ(library.csp2SetParam(22, value, 2), 22 * 1000 + 7 * 10 + 2);
+}
+
+TEST(Csp2Binding, FolderOfModuleNamesTheProgramsFolder)
+{
+    EXPECT_EQ(Csp2Dll::folder_of_module(reinterpret_cast<const void*>(&test::program_folder)), test::program_folder());
+}
+
+} // namespace
+} // namespace qmx

@@ -1,0 +1,64 @@
+// num_files against a real c:\pantrylog in the private prefix.
+#include "component/clicker.h"
+#include "platform/win32/win32_platform.h"
+#include "support/fake_platform.h"
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace qmx {
+namespace {
+
+const std::wstring pantrylog = L"c:\\pantrylog";
+
+void make_file(const std::wstring& path, DWORD attributes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    if (attributes != FILE_ATTRIBUTE_NORMAL) {
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+    }
+}
+
+class NumFiles : public ::testing::Test {
+protected:
+    void SetUp() override { test::remove_tree(pantrylog); }
+    void TearDown() override { test::remove_tree(pantrylog); }
+
+    std::int16_t num_files()
+    {
+        test::FakePlatform fake;
+        Win32Directory directory;
+        Clicker clicker{Platform{fake.scanner, fake.clock, fake.pump, directory}};
+        return clicker.get_num_files();
+    }
+};
+
+TEST_F(NumFiles, NoFolderCountsNothing)
+{
+    EXPECT_EQ(num_files(), 0);
+}
+
+TEST_F(NumFiles, OnlySubdirectoriesCountNothing)
+{
+    ASSERT_TRUE(CreateDirectoryW(pantrylog.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((pantrylog + L"\\day1").c_str(), nullptr));
+    make_file(pantrylog + L"\\day1\\inside.log", FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(num_files(), 0);
+}
+
+TEST_F(NumFiles, CountsOrdinaryAndReadOnlyFilesButNotHiddenOrSystemOnes)
+{
+    ASSERT_TRUE(CreateDirectoryW(pantrylog.c_str(), nullptr));
+    make_file(pantrylog + L"\\a.log", FILE_ATTRIBUTE_NORMAL);
+    make_file(pantrylog + L"\\b", FILE_ATTRIBUTE_ARCHIVE);
+    make_file(pantrylog + L"\\readonly.log", FILE_ATTRIBUTE_READONLY);
+    make_file(pantrylog + L"\\hidden.log", FILE_ATTRIBUTE_HIDDEN);
+    make_file(pantrylog + L"\\system.log", FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_TRUE(CreateDirectoryW((pantrylog + L"\\sub").c_str(), nullptr));
+    EXPECT_EQ(num_files(), 3);
+}
+
+} // namespace
+} // namespace qmx

@@ -1,0 +1,94 @@
+// Variant and the runtime's own VARIANTs: by-reference values, arrays, Nothing.
+#include "automation/variant_native.h"
+#include "support/matchers.h"
+
+#include <gtest/gtest.h>
+#include <oleauto.h>
+
+namespace qmx {
+namespace {
+
+TEST(NativeVariant, AByReferenceValueIsStoredAsTheValueItRefersTo)
+{
+    VARIANT inner;
+    VariantInit(&inner);
+    V_VT(&inner) = VT_BSTR;
+    V_BSTR(&inner) = SysAllocString(L"3");
+    VARIANT ref;
+    VariantInit(&ref);
+    V_VT(&ref) = VT_VARIANT | VT_BYREF;
+    V_VARIANTREF(&ref) = &inner;
+
+    Variant value = variant_from_native(ref);
+    EXPECT_EQ(value.type(), Variant::Type::Text);
+    SysFreeString(V_BSTR(&inner));
+    V_BSTR(&inner) = SysAllocString(L"9");
+    EXPECT_EQ(value.text_value(), u"3") << "a copy, not the caller's storage";
+    EXPECT_EQ(value.to_long(), 3);
+    VariantClear(&inner);
+
+    short number = 12;
+    V_VT(&ref) = VT_I2 | VT_BYREF;
+    V_I2REF(&ref) = &number;
+    Variant copied = variant_from_native(ref);
+    number = 13;
+    EXPECT_EQ(copied.short_value(), 12);
+}
+
+TEST(NativeVariant, EmbeddedZerosSurviveBothWays)
+{
+    VARIANT text;
+    VariantInit(&text);
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocStringLen(L"a\0b", 3);
+    Variant value = variant_from_native(text);
+    EXPECT_EQ(value.text_value(), std::u16string(u"a\0b", 3));
+
+    VARIANT back;
+    VariantInit(&back);
+    variant_to_native(value, &back);
+    EXPECT_EQ(V_VT(&back), VT_BSTR);
+    EXPECT_EQ(SysStringLen(V_BSTR(&back)), 3u);
+    VariantClear(&back);
+    VariantClear(&text);
+}
+
+TEST(NativeVariant, ValuesWithoutANumberOrTextFormAreTypeMismatches)
+{
+    VARIANT array;
+    VariantInit(&array);
+    V_VT(&array) = VT_ARRAY | VT_I4;
+    V_ARRAY(&array) = SafeArrayCreateVector(VT_I4, 0, 3);
+    Variant value = variant_from_native(array);
+    EXPECT_EQ(value.type(), Variant::Type::Other);
+    EXPECT_AUTOMATION_ERROR(value.to_text(), 13);
+    EXPECT_AUTOMATION_ERROR(value.to_long(), 13);
+    VariantClear(&array);
+
+    VARIANT nothing;
+    VariantInit(&nothing);
+    V_VT(&nothing) = VT_DISPATCH;
+    V_DISPATCH(&nothing) = nullptr;
+    Variant object = variant_from_native(nothing);
+    EXPECT_EQ(object.type(), Variant::Type::Object);
+    EXPECT_AUTOMATION_ERROR(object.to_long(), 13);
+    EXPECT_AUTOMATION_ERROR(object.to_text(), 13);
+
+    VARIANT error;
+    VariantInit(&error);
+    V_VT(&error) = VT_ERROR;
+    V_ERROR(&error) = DISP_E_PARAMNOTFOUND; // a missing optional argument
+    EXPECT_AUTOMATION_ERROR(variant_from_native(error).to_long(), 13);
+}
+
+TEST(NativeVariant, EmptyGoesOutAsEmpty)
+{
+    VARIANT out;
+    VariantInit(&out);
+    V_VT(&out) = VT_I4;
+    variant_to_native(Variant(), &out);
+    EXPECT_EQ(V_VT(&out), VT_EMPTY);
+}
+
+} // namespace
+} // namespace qmx
