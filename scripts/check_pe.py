@@ -221,7 +221,7 @@ def main():
                 elif fixed[2:6] != (ms, ls, ms, ls):
                     problems.append("numeric versions %s, expected %s twice" % (fixed[2:6], (ms, ls)))
                 else:
-                    file_os, file_type = fixed[9], fixed[10]
+                    file_os, file_type = fixed[8], fixed[9]
                     if file_type != 2:  # VFT_DLL
                         problems.append("file type %d is not a DLL" % file_type)
                     if file_os != 4:  # VOS__WINDOWS32
