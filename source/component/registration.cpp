@@ -86,10 +86,12 @@ HRESULT unregister_all()
     };
     keep(delete_tree(prog_id));
     keep(delete_tree(L"CLSID\\" + guid_text(CLSID_Clicker)));
-    HRESULT hr = UnRegisterTypeLib(LIBID_QMXClicker, library_major, library_minor, library_lcid, library_syskind);
-    // Nothing registered is not a failure of unregistering.
-    if (hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-        keep(hr);
+    // A type library that is not registered is not a failure of unregistering.
+    BSTR registered = nullptr;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(LIBID_QMXClicker, library_major, library_minor, library_lcid, &registered))) {
+        SysFreeString(registered);
+        keep(UnRegisterTypeLib(LIBID_QMXClicker, library_major, library_minor, library_lcid, library_syskind));
+    }
     return first;
 }
 
