@@ -28,21 +28,34 @@ ensure_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build NAME [cmake options...]: build/NAME, configured once, built each time.
-configure_and_build() {
+# configure NAME [cmake options...]: build/NAME, configured once.
+configure() {
     local name=$1
     shift
     if [ ! -f "$build/$name/build.ninja" ]; then
         say "configuring $name"
         cmake -S "$root" -B "$build/$name" -G Ninja "$@" >/dev/null
     fi
-    say "building $name"
-    cmake --build "$build/$name" -j "$jobs"
 }
 
-build_native() { configure_and_build native; }
-build_win64() { configure_and_build win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"; }
-build_win32() { configure_and_build win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake"; }
+# build_tree NAME [targets...]: everything, or just the targets named.
+build_tree() {
+    local name=$1
+    shift
+    say "building $name${*:+ ($*)}"
+    cmake --build "$build/$name" -j "$jobs" ${*:+--target "$@"}
+}
+
+build_native() { configure native && build_tree native "$@"; }
+build_win64() { configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" && build_tree win64 "$@"; }
+build_win32() { configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" && build_tree win32 "$@"; }
+
+# A Unix path as Wine's Windows programs see it (Wine maps drive Z: to /).
+windows_path() {
+    local full
+    full=$(realpath -m "$1")
+    printf 'Z:%s' "$full" | tr '/' '\\'
+}
 
 # The private Wine prefix of the win64 build, created on first use.
 export WINEPREFIX="$build/win64/wineprefix"
