@@ -7,7 +7,7 @@ namespace qmx {
 namespace {
 
 // Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-std::int64_t days_from_epoch(std::int64_t y, unsigned m, unsigned d)
+constexpr std::int64_t days_from_epoch(std::int64_t y, unsigned m, unsigned d)
 {
     y -= m <= 2;
     const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -32,7 +32,7 @@ void civil_from_epoch_days(std::int64_t z, int& year, int& month, int& day)
     day = static_cast<int>(d);
 }
 
-const std::int64_t origin = days_from_epoch(1899, 12, 30);
+constexpr std::int64_t origin = days_from_epoch(1899, 12, 30);
 
 } // namespace
 

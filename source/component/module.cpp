@@ -1,5 +1,7 @@
 #include "component/module.h"
 
+#include "platform/win32/win32_platform.h"
+
 namespace qmx::module {
 
 namespace {
@@ -22,24 +24,12 @@ HINSTANCE instance()
 
 std::wstring path()
 {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(the_instance, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0)
-            return {};
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    return module_file_name(the_instance);
 }
 
 std::wstring folder()
 {
-    std::wstring full = path();
-    std::size_t slash = full.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : full.substr(0, slash);
+    return folder_of(path());
 }
 
 void object_created()

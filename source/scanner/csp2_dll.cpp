@@ -1,6 +1,7 @@
 #include "scanner/csp2_dll.h"
 
 #include "automation/error.h"
+#include "platform/win32/win32_platform.h"
 #include "scanner/csp2_entries.h"
 
 #include <cstring>
@@ -43,34 +44,13 @@ HMODULE load_from(const std::wstring& folder)
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-std::wstring folder_of(std::wstring path)
-{
-    std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::wstring module_path(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 HMODULE load_from_default_dirs()
 {
     HMODULE module = LoadLibraryExW(library_file, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     if (module || GetLastError() != ERROR_INVALID_PARAMETER)
         return module;
     // A system without the safe search flags: the same folders, named one by one.
-    module = load_from(folder_of(module_path(nullptr)));
+    module = load_from(folder_of(module_file_name(nullptr)));
     if (module)
         return module;
     wchar_t system[MAX_PATH];
@@ -109,7 +89,7 @@ std::wstring Csp2Dll::folder_of_module(const void* address_inside)
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             static_cast<LPCWSTR>(address_inside), &module))
         return {};
-    return folder_of(module_path(module));
+    return folder_of(module_file_name(module));
 }
 
 HMODULE Csp2Dll::library()

@@ -45,14 +45,8 @@ public:
     int invoked = 0;
 };
 
-class Boundary : public ::testing::Test {
+class Boundary : public ServerSuite {
 protected:
-    static void SetUpTestSuite() { dll = new ServerDll(server_path()); }
-    static void TearDownTestSuite()
-    {
-        delete dll;
-        dll = nullptr;
-    }
     void SetUp() override
     {
         use_scenario("");
@@ -74,11 +68,8 @@ protected:
         EXPECT_EQ(clicker->put_startport(&port), S_OK);
         return clicker->reset_params();
     }
-    static ServerDll* dll;
     Ref<_Clicker> clicker;
 };
-
-ServerDll* Boundary::dll = nullptr;
 
 VARIANT reference_to(VARIANT* target)
 {

@@ -4,6 +4,8 @@
 
 #include "component/QMXClicker_h.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,6 +73,18 @@ private:
 // The built server beside the test programs' folder, and the folder that holds it.
 std::wstring server_path();
 std::wstring server_folder();
+
+// A suite of tests that share one load of the server.
+class ServerSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { dll = new ServerDll(server_path()); }
+    static void TearDownTestSuite()
+    {
+        delete dll;
+        dll = nullptr;
+    }
+    static inline ServerDll* dll = nullptr;
+};
 
 struct Answer {
     HRESULT hr = E_FAIL;

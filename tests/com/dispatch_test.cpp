@@ -8,14 +8,8 @@
 namespace qmx::test {
 namespace {
 
-class Dispatch : public ::testing::Test {
+class Dispatch : public ServerSuite {
 protected:
-    static void SetUpTestSuite() { dll = new ServerDll(server_path()); }
-    static void TearDownTestSuite()
-    {
-        delete dll;
-        dll = nullptr;
-    }
     void SetUp() override
     {
         use_scenario("");
@@ -23,12 +17,9 @@ protected:
         ASSERT_TRUE(clicker);
         object = clicker.get();
     }
-    static ServerDll* dll;
     Ref<_Clicker> clicker;
     IDispatch* object = nullptr;
 };
-
-ServerDll* Dispatch::dll = nullptr;
 
 VARTYPE type_of(const Answer& answer)
 {

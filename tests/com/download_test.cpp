@@ -39,14 +39,8 @@ std::wstring date_digits(DATE value)
     return text;
 }
 
-class Download : public ::testing::Test {
+class Download : public ServerSuite {
 protected:
-    static void SetUpTestSuite() { dll = new ServerDll(server_path()); }
-    static void TearDownTestSuite()
-    {
-        delete dll;
-        dll = nullptr;
-    }
     void SetUp() override
     {
         use_scenario("");
@@ -87,12 +81,9 @@ protected:
         return text;
     }
 
-    static ServerDll* dll;
     Ref<_Clicker> clicker;
     std::wstring log_path;
 };
-
-ServerDll* Download::dll = nullptr;
 
 TEST_F(Download, TheUploadStringHoldsExactlyWhatTheScannerHolds)
 {

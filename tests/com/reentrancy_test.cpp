@@ -23,14 +23,8 @@ LRESULT CALLBACK host_window(HWND window, UINT message, WPARAM w, LPARAM l)
     return DefWindowProcW(window, message, w, l);
 }
 
-class Reentrancy : public ::testing::Test {
+class Reentrancy : public ServerSuite {
 protected:
-    static void SetUpTestSuite() { dll = new ServerDll(server_path()); }
-    static void TearDownTestSuite()
-    {
-        delete dll;
-        dll = nullptr;
-    }
     void SetUp() override
     {
         use_scenario("");
@@ -51,11 +45,8 @@ protected:
     // Posted before the call, so the member's first settle wait dispatches it.
     void post_host_message() { PostMessageW(window, host_message, 0, 0); }
 
-    static ServerDll* dll;
     HWND window = nullptr;
 };
-
-ServerDll* Reentrancy::dll = nullptr;
 
 TEST_F(Reentrancy, AHostLettingGoDuringAWaitDoesNotDestroyTheObjectUnderTheMember)
 {

@@ -8,18 +8,7 @@
 namespace qmx::test {
 namespace {
 
-class Server : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { dll = new ServerDll(server_path()); }
-    static void TearDownTestSuite()
-    {
-        delete dll;
-        dll = nullptr;
-    }
-    static ServerDll* dll;
-};
-
-ServerDll* Server::dll = nullptr;
+using Server = ServerSuite;
 
 TEST_F(Server, HandsOutItsFactoryForClickerOnly)
 {

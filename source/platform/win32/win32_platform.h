@@ -5,6 +5,9 @@
 #include "platform/directory.h"
 #include "platform/message_pump.h"
 
+#include <string>
+#include <windows.h>
+
 namespace qmx {
 
 class Win32Clock final : public Clock {
@@ -29,5 +32,10 @@ class Win32Directory final : public Directory {
 public:
     std::unique_ptr<FileNames> list(std::u16string_view pattern) override;
 };
+
+// The full path of a loaded module (nullptr: the program), however long; empty on failure.
+std::wstring module_file_name(HMODULE module);
+// The folder part of a path, without the last separator.
+std::wstring folder_of(const std::wstring& path);
 
 } // namespace qmx
