@@ -34,7 +34,8 @@ std::int64_t day_number(int year, int month, int day);
 // part is exact to the second: it comes back unchanged from civil_from_date.
 Date date_from_civil(const CivilDateTime& value);
 
-// Calendar date and time of a DATE, rounded to the nearest second.
+// Calendar date and time of a DATE, rounded to the nearest second. The value must lie in
+// the DATE range (years 100 to 9999).
 CivilDateTime civil_from_date(Date value);
 
 } // namespace qmx

@@ -13,7 +13,4 @@ Variant variant_from_native(const VARIANT& value);
 // Writes a copy of the value into an initialised or cleared VARIANT.
 void variant_to_native(const Variant& value, VARIANT* out);
 
-// Maps a failed conversion of the automation runtime to the run-time error.
-[[noreturn]] void raise_conversion_failure(HRESULT hr);
-
 } // namespace qmx

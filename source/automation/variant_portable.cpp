@@ -81,9 +81,12 @@ std::u16string two_digits(int value)
 }
 
 // The en-US general date form: "5/20/2005 1:45:12 PM", the date alone at midnight, the
-// time alone on day 0.
+// time alone on day 0. A value outside the DATE range (1 January 100 to 31 December 9999)
+// names no date and has no text, as with the Windows runtime: type mismatch.
 std::u16string date_text(Date value)
 {
+    if (!(value > -657435.0 && value < 2958466.0))
+        raise(ErrorNumber::TypeMismatch);
     CivilDateTime c = civil_from_date(value);
     std::u16string out;
     bool has_date = std::trunc(value) != 0;

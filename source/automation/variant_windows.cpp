@@ -25,6 +25,16 @@ struct VariantAccess {
 
 namespace {
 
+// A failed conversion of the automation runtime as the run-time error.
+[[noreturn]] void raise_conversion_failure(HRESULT hr)
+{
+    switch (hr) {
+    case DISP_E_OVERFLOW: raise(ErrorNumber::Overflow);
+    case E_OUTOFMEMORY: throw std::bad_alloc();
+    default: raise(ErrorNumber::TypeMismatch);
+    }
+}
+
 std::unique_ptr<Variant::Rep> copy_of(const VARIANT& source)
 {
     auto rep = std::make_unique<Variant::Rep>();
@@ -138,15 +148,6 @@ std::unique_ptr<Variant::Rep> make(VARTYPE type)
 }
 
 } // namespace
-
-void raise_conversion_failure(HRESULT hr)
-{
-    switch (hr) {
-    case DISP_E_OVERFLOW: raise(ErrorNumber::Overflow);
-    case E_OUTOFMEMORY: throw std::bad_alloc();
-    default: raise(ErrorNumber::TypeMismatch);
-    }
-}
 
 Variant variant_from_native(const VARIANT& value)
 {

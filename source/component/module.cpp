@@ -17,11 +17,6 @@ void set_instance(HINSTANCE instance)
     the_instance = instance;
 }
 
-HINSTANCE instance()
-{
-    return the_instance;
-}
-
 std::wstring path()
 {
     return module_file_name(the_instance);

@@ -8,7 +8,6 @@
 namespace qmx::module {
 
 void set_instance(HINSTANCE instance);
-HINSTANCE instance();
 std::wstring path();   // full path of QMXClicker.dll
 std::wstring folder(); // the folder that holds it
 

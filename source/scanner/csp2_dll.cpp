@@ -83,15 +83,6 @@ Csp2Dll::~Csp2Dll()
         FreeLibrary(module_);
 }
 
-std::wstring Csp2Dll::folder_of_module(const void* address_inside)
-{
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            static_cast<LPCWSTR>(address_inside), &module))
-        return {};
-    return folder_of(module_file_name(module));
-}
-
 HMODULE Csp2Dll::library()
 {
     if (!module_) {

@@ -36,9 +36,6 @@ public:
     std::int32_t csp2SetParam(std::int32_t param, ParamBuffer& value, std::int32_t size) override;
     std::int32_t csp2Restore() override;
 
-    // The folder that holds a module; for a DLL, pass an address inside it.
-    static std::wstring folder_of_module(const void* address_inside);
-
 private:
     enum Entry : int;
     HMODULE library();

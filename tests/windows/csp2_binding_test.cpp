@@ -121,10 +121,5 @@ TEST(Csp2Binding, BuffersTravelWholeWithAZeroAfterThem)
     EXPECT_EQ(library.csp2SetParam(22, value, 2), 22 * 1000 + 7 * 10 + 2);
 }
 
-TEST(Csp2Binding, FolderOfModuleNamesTheProgramsFolder)
-{
-    EXPECT_EQ(Csp2Dll::folder_of_module(reinterpret_cast<const void*>(&test::program_folder)), test::program_folder());
-}
-
 } // namespace
 } // namespace qmx
