@@ -1,4 +1,5 @@
-# Shared by scripts/test, scripts/demo and scripts/bench: packages, builds, Wine prefix.
+# Shared by scripts/test, scripts/demo, scripts/bench and scripts/fuzz: packages, builds,
+# Wine prefix, fuzz runs.
 # shellcheck shell=bash
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -49,6 +50,40 @@ build_tree() {
 build_native() { configure native && build_tree native "$@"; }
 build_win64() { configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" && build_tree win64 "$@"; }
 build_win32() { configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" && build_tree win32 "$@"; }
+# clang with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests and the fuzzers.
+build_sanitize() {
+    configure sanitize -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQMX_SANITIZE=ON -DQMX_FUZZ=ON &&
+        build_tree sanitize "$@"
+}
+build_bench() {
+    configure bench -DCMAKE_BUILD_TYPE=Release -DQMX_BENCH=ON -DBUILD_TESTING=OFF && build_tree bench "$@"
+}
+
+# Any sanitizer report ends the program with a failure.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+fuzz_targets=(download_fuzzer scan_time_fuzzer maintenance_fuzzer numbers_fuzzer upload_fuzzer)
+
+# run_fuzzer TARGET SECONDS: fuzzes from a copy of the seed corpus, so the repository
+# stays as it is. A crash leaves its input in build/sanitize/fuzz-findings/.
+run_fuzzer() {
+    local target=$1 seconds=$2 corpus findings="$build/sanitize/fuzz-findings"
+    mkdir -p "$findings"
+    corpus=$(mktemp -d)
+    cp -r "$root/fuzz/corpus/$target/." "$corpus/"
+    say "fuzzing $target for ${seconds}s"
+    local status=0
+    "$build/sanitize/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$findings/$target-" "$corpus" >"$findings/$target.log" 2>&1 || status=$?
+    rm -rf "$corpus"
+    if [ "$status" -ne 0 ]; then
+        tail -n 40 "$findings/$target.log" >&2
+        say "$target failed (exit $status); the log and the input are in $findings"
+        return 1
+    fi
+    grep -E '^stat::number_of_executed_units' "$findings/$target.log" | sed "s/^/   $target /" >&2 || true
+}
 
 # A Unix path as Wine's Windows programs see it (Wine maps drive Z: to /).
 windows_path() {
