@@ -12,12 +12,7 @@ namespace qmx {
 namespace {
 
 using test::CallLog;
-
-CallLog operator+(CallLog a, const CallLog& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using test::operator+;
 
 class MaintenanceTest : public ::testing::Test {
 protected:

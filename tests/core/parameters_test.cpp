@@ -13,12 +13,7 @@ namespace qmx {
 namespace {
 
 using test::CallLog;
-
-CallLog operator+(CallLog a, const CallLog& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using test::operator+;
 
 // EmptyScanner without a clock text, then the defaults.
 const CallLog cleared{"Init(3)", "SettleDelay", "ClearData", "Restore", "SetDefaults"};

@@ -17,6 +17,13 @@ namespace qmx::test {
 // each settle wait, in order.
 using CallLog = std::vector<std::string>;
 
+// One sequence of calls followed by another.
+inline CallLog operator+(CallLog a, const CallLog& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class RecordingCsp2 final : public Csp2 {
 public:
     explicit RecordingCsp2(CallLog& log) : log_(log) {}
