@@ -33,7 +33,7 @@ End If
 
 count = clicker.num_barcodes
 WScript.Echo ""
-WScript.Echo "Port      COM" & clicker.comport
+WScript.Echo "Port      " & clicker.comport & " (port index)"
 WScript.Echo "Identity  " & clicker.serial
 If Mid(data, 20, 1) = "H" Then
     WScript.Echo "Clock     " & ShowClock(Mid(data, 21, 12))
