@@ -2,9 +2,10 @@
 // one scan time, a parameter run. The scanner is a script that hands out prepared
 // packets, and the settle wait's clock moves only when the wait sleeps, so neither the
 // library nor the two seconds of a real wait are in the figures.
-#include "component/clicker.h"
-#include "download/scan_time.h"
-#include "download/upload_string.h"
+#include "core/clicker.h"
+#include "core/download/scan_time.h"
+#include "core/download/upload_string.h"
+#include "support/fake_platform.h"
 
 #include <benchmark/benchmark.h>
 
@@ -84,43 +85,12 @@ private:
     std::vector<TimeStampText> texts_;
 };
 
-// Time moves only when the settle wait sleeps.
-class SteppingClock final : public Clock {
-public:
-    LocalTime local_time() override
-    {
-        const std::int64_t ms = now_ms_ % (24 * 3600 * 1000);
-        return LocalTime{2026, 12, 8, static_cast<int>(ms / 3'600'000), static_cast<int>(ms / 60'000 % 60),
-                         static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000)};
-    }
-    std::int64_t monotonic_ms() override { return now_ms_; }
-    void advance(std::int64_t ms) { now_ms_ += ms; }
-
-private:
-    std::int64_t now_ms_ = 9 * 3600 * 1000;
-};
-
-class SteppingPump final : public MessagePump {
-public:
-    explicit SteppingPump(SteppingClock& clock) : clock_(clock) {}
-    void dispatch_pending() override {}
-    void wait(std::int64_t timeout_ms) override { clock_.advance(timeout_ms); }
-
-private:
-    SteppingClock& clock_;
-};
-
-class NoDirectory final : public Directory {
-public:
-    std::unique_ptr<FileNames> list(std::u16string_view) override { return nullptr; }
-};
-
 struct Bench {
     explicit Bench(int count) : scanner(count) { clicker.put_startport(Variant::from_short(0)); }
     ScriptedScanner scanner;
-    SteppingClock clock;
-    SteppingPump pump{clock};
-    NoDirectory directory;
+    test::FakeClock clock; // moves only when the settle wait sleeps
+    test::FakePump pump{clock};
+    test::FakeDirectory directory;
     Clicker clicker{Platform{scanner, clock, pump, directory}};
 };
 

@@ -1,7 +1,7 @@
 // The processor share of a host during open_clicker: the settle wait must sleep, not spin.
 // Loads the server beside this program's folder and prints "cpu_ms wall_ms share_percent"
 // over five downloads from the simulated scanner.
-#include "component/QMXClicker_h.h"
+#include "com/QMXClicker_h.h"
 
 #include <cstdio>
 #include <cstring>

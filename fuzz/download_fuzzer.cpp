@@ -3,8 +3,8 @@
 // bytes, packets of any length and content, time-stamp texts of any 30 bytes with or
 // without a zero, clock bytes. What the component reports is checked against what the
 // library handed it.
-#include "component/clicker.h"
-#include "download/upload_string.h"
+#include "core/clicker.h"
+#include "core/download/upload_string.h"
 #include "fuzz_support.h"
 #include "upload_check.h"
 
@@ -384,11 +384,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Input in(data, size);
     std::string trace;
-    StepClock clock;
-    StepPump pump(clock, trace);
-    NoDirectory directory;
+    FuzzPlatform fake(trace);
     FuzzedScanner scanner(in, trace);
-    Clicker clicker(Platform{scanner, clock, pump, directory});
+    Clicker clicker(fake.platform(scanner));
     const Variant startport = startport_of(in);
     clicker.put_startport(startport);
 

@@ -3,9 +3,10 @@
 // nothing but a named automation error may leave a member.
 #pragma once
 
-#include "automation/error.h"
-#include "automation/variant.h"
-#include "platform/platform.h"
+#include "core/automation/error.h"
+#include "core/automation/variant.h"
+#include "core/platform.h"
+#include "support/fake_platform.h"
 
 #include <algorithm>
 #include <bit>
@@ -56,7 +57,6 @@ public:
     Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     bool exhausted() const { return at_ >= size_; }
-    std::size_t left() const { return size_ - at_; }
 
     std::uint8_t byte() { return exhausted() ? 0 : data_[at_++]; }
 
@@ -176,56 +176,35 @@ std::optional<int> run_member(std::initializer_list<int> allowed, Member&& membe
     }
 }
 
-// Time moves only while the component sleeps in the pump, so a settle wait costs two
-// loop turns and no wall time.
-class StepClock final : public Clock {
-public:
-    LocalTime local_time() override
+// The shared fakes, with the fuzzers' checks on the settle wait: each wait is one '~' in
+// the trace, sleeps 1 ms to 2 s at a time and ends within three turns of its loop. Time
+// moves only while the component sleeps, from 23:59:58.500, so waits also cross midnight.
+struct FuzzPlatform {
+    explicit FuzzPlatform(std::string& trace)
     {
-        const std::int64_t ms = (start_ms + now_ms_) % (24 * 3600 * 1000);
-        return LocalTime{2026, 12, 8, static_cast<int>(ms / 3'600'000), static_cast<int>(ms / 60'000 % 60),
-                         static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000)};
+        clock.set(2026, 12, 8, 23, 59, 58, 500);
+        pump.on_dispatch = [this, &trace] {
+            if (trace.empty() || trace.back() != '~') {
+                trace.push_back('~');
+                turns = 0;
+            }
+            if (++turns > 3)
+                fail(__FILE__, __LINE__, "a settle wait did not end after two seconds");
+        };
+        pump.on_wait = [](std::int64_t timeout_ms) {
+            if (timeout_ms <= 0 || timeout_ms > 2000)
+                fail(__FILE__, __LINE__, "the settle wait asked to sleep outside 1 ms to 2 s");
+        };
     }
-    std::int64_t monotonic_ms() override { return now_ms_; }
-    void advance(std::int64_t ms) { now_ms_ += ms; }
+    FuzzPlatform(const FuzzPlatform&) = delete;
+    FuzzPlatform& operator=(const FuzzPlatform&) = delete;
 
-    // 23:59:58.500, so that the waits also cross midnight.
-    static constexpr std::int64_t start_ms = (23 * 3600 + 59 * 60 + 58) * 1000 + 500;
+    Platform platform(Csp2& scanner) { return Platform{scanner, clock, pump, directory}; }
 
-private:
-    std::int64_t now_ms_ = 0;
-};
-
-// Records each settle wait as one '~' in the call trace and checks that it ends: with
-// the stepping clock a wait takes two turns of the loop.
-class StepPump final : public MessagePump {
-public:
-    StepPump(StepClock& clock, std::string& trace) : clock_(clock), trace_(trace) {}
-    void dispatch_pending() override
-    {
-        if (trace_.empty() || trace_.back() != '~') {
-            trace_.push_back('~');
-            turns_ = 0;
-        }
-        if (++turns_ > 3)
-            fail(__FILE__, __LINE__, "a settle wait did not end after two seconds");
-    }
-    void wait(std::int64_t timeout_ms) override
-    {
-        if (timeout_ms <= 0 || timeout_ms > 2000)
-            fail(__FILE__, __LINE__, "the settle wait asked to sleep outside 1 ms to 2 s");
-        clock_.advance(timeout_ms);
-    }
-
-private:
-    StepClock& clock_;
-    std::string& trace_;
-    int turns_ = 0;
-};
-
-class NoDirectory final : public Directory {
-public:
-    std::unique_ptr<FileNames> list(std::u16string_view) override { return nullptr; }
+    test::FakeClock clock;
+    test::FakePump pump{clock};
+    test::FakeDirectory directory;
+    int turns = 0;
 };
 
 } // namespace qmx::fuzz

@@ -2,10 +2,10 @@
 // clock text through pnewdatetime and EmptyScanner, and the parameter list through
 // newparams and reset_params. The library calls that come out are checked, one by one,
 // against the calls the texts ask for.
-#include "automation/numbers.h"
-#include "automation/text.h"
-#include "component/clicker.h"
-#include "field_reference.h"
+#include "core/automation/numbers.h"
+#include "core/automation/text.h"
+#include "core/clicker.h"
+#include "support/field_reference.h"
 #include "fuzz_support.h"
 
 #include <string>
@@ -136,7 +136,7 @@ void expect_empty_scanner(Expected& e, const Variant& startport, const std::u16s
     if (!clock_text.empty()) {
         ClockBytes clock{};
         for (std::size_t k = 0; k < 6; ++k) {
-            const double value = reference_field_number(pair(clock_text, 2 * k));
+            const double value = test::reference_field_number(pair(clock_text, 2 * k));
             if (!is_byte(value)) {
                 e.error = 5; // after csp2Init, before anything else
                 return;
@@ -169,11 +169,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Input in(data, size);
     std::string trace;
-    StepClock clock;
-    StepPump pump(clock, trace);
-    NoDirectory directory;
+    FuzzPlatform fake(trace);
     FuzzedScanner scanner(in, trace);
-    Clicker clicker(Platform{scanner, clock, pump, directory});
+    Clicker clicker(fake.platform(scanner));
 
     const Variant startport = startport_of(in);
     clicker.put_startport(startport);
@@ -227,8 +225,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             } else {
                 const std::int32_t port = startport.to_long();
                 for (std::int32_t i = 1; i <= to_int16(*count); ++i) {
-                    const double id = reference_field_number(pair(params, 4 * static_cast<std::size_t>(i) - 2));
-                    const double value = reference_field_number(pair(params, 4 * static_cast<std::size_t>(i)));
+                    const double id = test::reference_field_number(pair(params, 4 * static_cast<std::size_t>(i) - 2));
+                    const double value = test::reference_field_number(pair(params, 4 * static_cast<std::size_t>(i)));
                     e.trace += "~IWQ";
                     FUZZ_CHECK(init_index < scanner.inits.size() && scanner.inits[init_index++] == port);
                     if (!is_byte(value)) {

@@ -2,9 +2,9 @@
 // to_short, to_text) and ReadFieldNumber, on any text and any VARIANT: only the named
 // errors, the 16- and 32-bit conversions agreeing with each other, and plain decimal
 // text and short fields agreeing with a reading built another way.
-#include "automation/field_number.h"
-#include "automation/numbers.h"
-#include "field_reference.h"
+#include "core/automation/field_number.h"
+#include "core/automation/numbers.h"
+#include "support/field_reference.h"
 #include "fuzz_support.h"
 
 #include <cmath>
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const double field = ReadFieldNumber(text);
     FUZZ_CHECK(!std::isnan(field) && (std::isinf(field) || field == std::nearbyint(field)));
     if (text.size() <= 8)
-        FUZZ_CHECK(field == reference_field_number(text));
+        FUZZ_CHECK(field == test::reference_field_number(text));
     const double pair = ReadFieldNumber(std::u16string_view(text).substr(0, 2));
     FUZZ_CHECK(pair >= -9 && pair <= 99);
     std::uint8_t byte = 0;

@@ -1,7 +1,7 @@
 // ParseScanTime on any 30 bytes: the repair of the first "63", the slash positions that
 // make the text readable at all, the date its fields name (or the fallback), and the
 // time of day of a text in the library's usual shape.
-#include "download/scan_time.h"
+#include "core/download/scan_time.h"
 #include "fuzz_support.h"
 
 #include <cmath>

@@ -3,9 +3,9 @@
 // sum of its fields.
 #pragma once
 
-#include "automation/date.h"
-#include "automation/numbers.h"
-#include "component/clicker.h"
+#include "core/automation/date.h"
+#include "core/automation/numbers.h"
+#include "core/clicker.h"
 #include "fuzz_support.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // fields written or not, any count, barcodes of any length and characters, code types of
 // any VARIANT kind, any valid DATE. Either the text is exactly the sum of its fields, or
 // the error is the one the first unformattable entry calls for.
-#include "download/upload_string.h"
+#include "core/download/upload_string.h"
 #include "fuzz_support.h"
 #include "upload_check.h"
 

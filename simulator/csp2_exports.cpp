@@ -1,7 +1,6 @@
 // csp2.dll: the fifteen entries over one simulated scanner per process. The environment
 // is read at the first call, never while the loader holds its lock.
-#include "platform/win32/win32_platform.h"
-#include "scanner/csp2_entries.h"
+#include "windows/csp2_exports.h"
 #include "simulator/session.h"
 
 #include <iostream>
@@ -36,11 +35,24 @@ std::optional<std::filesystem::path> path_from(const wchar_t* name)
     return std::filesystem::path(value);
 }
 
+// The PC clock the scanner's own clock runs against; the simulator keeps its own, apart
+// from the component's.
+class PcClock final : public qmx::Clock {
+public:
+    qmx::LocalTime local_time() override
+    {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+    }
+    std::int64_t monotonic_ms() override { return static_cast<std::int64_t>(GetTickCount64()); }
+};
+
 std::mutex lock;
 
 Scanner& scanner()
 {
-    static qmx::Win32Clock pc_clock;
+    static PcClock pc_clock;
     static qmx::sim::Session session(
         qmx::sim::SessionFiles{path_from(L"QMX_SIM_SCENARIO"), path_from(L"QMX_SIM_LOG"), path_from(L"QMX_SIM_STATE")},
         pc_clock, std::cerr);

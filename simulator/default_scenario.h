@@ -8,11 +8,8 @@ namespace qmx::sim {
 // Code types of the default scenario; the numbers are the simulator's own.
 namespace code_type {
 inline constexpr std::uint8_t ean_13 = 10;
-inline constexpr std::uint8_t ean_8 = 11;
-inline constexpr std::uint8_t upc_a = 12;
 inline constexpr std::uint8_t code_128 = 20;
 inline constexpr std::uint8_t code_39 = 30;
-inline constexpr std::uint8_t interleaved_2_of_5 = 40;
 } // namespace code_type
 
 // A scanner on port 3 with six barcodes and a clock that runs with the PC clock.

@@ -6,7 +6,7 @@
 // fails writes nothing.
 #pragma once
 
-#include "platform/clock.h"
+#include "core/platform/clock.h"
 #include "simulator/call_log.h"
 #include "simulator/scenario.h"
 

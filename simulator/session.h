@@ -2,7 +2,7 @@
 // the default), the call log, and the state file that carries it from run to run.
 #pragma once
 
-#include "platform/clock.h"
+#include "core/platform/clock.h"
 #include "simulator/call_log.h"
 #include "simulator/scanner.h"
 

@@ -1,7 +1,7 @@
 // The simulated scanner behind the component's scanner-link interface, for native use.
 #pragma once
 
-#include "scanner/csp2.h"
+#include "core/scanner/csp2.h"
 #include "simulator/scanner.h"
 
 namespace qmx::sim {

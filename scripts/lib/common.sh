@@ -4,12 +4,12 @@
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build="$root/build"
-wine64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# wine32 is the i386 package that runs the shipped 32-bit build.
 packages=(cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev libbenchmark-dev clang
-          libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools)
+          libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine32:i386
+          wine64-tools)
 
 say() { printf '== %s\n' "$*" >&2; }
 
@@ -25,18 +25,19 @@ ensure_packages() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     say "installing ${missing[*]}"
+    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
     as_root apt-get update -q
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# configure NAME [cmake options...]: build/NAME, configured once.
+# configure NAME [cmake options...]: build/NAME with these options. The options go to
+# CMake every time, so an existing tree picks up a change; CMake itself skips the work
+# when nothing changed.
 configure() {
     local name=$1
     shift
-    if [ ! -f "$build/$name/build.ninja" ]; then
-        say "configuring $name"
-        cmake -S "$root" -B "$build/$name" -G Ninja "$@" >/dev/null
-    fi
+    [ -f "$build/$name/build.ninja" ] || say "configuring $name"
+    cmake -S "$root" -B "$build/$name" -G Ninja "$@" >/dev/null
 }
 
 # build_tree NAME [targets...]: everything, or just the targets named.
@@ -48,8 +49,8 @@ build_tree() {
 }
 
 build_native() { configure native && build_tree native "$@"; }
-build_win64() { configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" && build_tree win64 "$@"; }
-build_win32() { configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" && build_tree win32 "$@"; }
+build_win64() { configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=x86_64 && build_tree win64 "$@"; }
+build_win32() { configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=i686 && build_tree win32 "$@"; }
 # clang with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests and the fuzzers.
 build_sanitize() {
     configure sanitize -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQMX_SANITIZE=ON -DQMX_FUZZ=ON &&
@@ -63,7 +64,12 @@ build_bench() {
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-fuzz_targets=(download_fuzzer scan_time_fuzzer maintenance_fuzzer numbers_fuzzer upload_fuzzer)
+# Every fuzz/*_fuzzer.cpp is a target of that name (fuzz/CMakeLists.txt builds them so).
+fuzz_targets=()
+for source in "$root"/fuzz/*_fuzzer.cpp; do
+    fuzz_targets+=("$(basename "$source" .cpp)")
+done
+unset source
 
 # run_fuzzer TARGET SECONDS: fuzzes from a copy of the seed corpus, so the repository
 # stays as it is. A crash leaves its input in build/sanitize/fuzz-findings/.
@@ -92,19 +98,53 @@ windows_path() {
     printf 'Z:%s' "$full" | tr '/' '\\'
 }
 
-# The private Wine prefix of the win64 build, created on first use.
-export WINEPREFIX="$build/win64/wineprefix"
+# Wine for each Windows build: the loader and a private prefix in the build tree.
 export WINEDEBUG=-all
+# use_wine win32|win64: sets wine, wineserver, WINEARCH and WINEPREFIX for that build.
+use_wine() {
+    case $1 in
+        win32) wine=/usr/lib/wine/wine wineserver=/usr/lib/wine/wineserver32 ;;
+        win64) wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64 ;;
+        *) say "no Wine for '$1'"; return 2 ;;
+    esac
+    export WINEARCH=$1 WINEPREFIX="$build/$1/wineprefix"
+}
+use_wine win64
+
+# The current prefix, created on first use.
 ensure_wineprefix() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         say "creating the Wine prefix $WINEPREFIX"
         mkdir -p "$WINEPREFIX"
         # No Mono or Gecko: nothing here needs them, and their installers would ask.
-        WINEDLLOVERRIDES="mscoree,mshtml=" "$wine64" wineboot -i >/dev/null 2>&1
+        WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
         "$wineserver" -w
     fi
 }
 
 stop_wine() {
     [ -d "$WINEPREFIX" ] && "$wineserver" -k >/dev/null 2>&1 || true
+}
+
+source "$root/scripts/lib/emulated.sh"
+
+# with_wine32 CMD [ARGS...]: runs CMD (a program of this tree that takes care of its own
+# prefix, e.g. scripts/lib/in_wine) where the shipped 32-bit build runs: on this machine
+# when it runs 32-bit programs, otherwise in an emulated guest with build/win32 writable.
+# Fails, naming what is missing, when neither can be had; never skips.
+with_wine32() {
+    if can_run_32bit; then
+        "$@"
+        return
+    fi
+    if [ "${QMX_FORCE_EMULATED:-0}" = 1 ]; then
+        say "running the 32-bit build in the emulated guest (QMX_FORCE_EMULATED=1)"
+    else
+        say "this machine cannot run 32-bit programs ($(/usr/lib/wine/wine --version 2>&1 | head -n 1)); running the 32-bit build in an emulated guest"
+    fi
+    if ! emulated_prepare; then
+        say "FAILED: neither 32-bit Wine nor the emulated guest (QEMU, Debian's kernel, busybox-static) is available"
+        return 1
+    fi
+    run_emulated "$build/win32" "$@"
 }

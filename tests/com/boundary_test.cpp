@@ -11,9 +11,6 @@
 namespace qmx::test {
 namespace {
 
-constexpr HRESULT type_mismatch = static_cast<HRESULT>(0x800A000D);
-constexpr HRESULT null_use = static_cast<HRESULT>(0x800A005E);
-
 // An object whose default member fails.
 class FailingDefault final : public IDispatch {
 public:
@@ -68,7 +65,7 @@ protected:
         EXPECT_EQ(clicker->put_startport(&port), S_OK);
         return clicker->reset_params();
     }
-    Ref<_Clicker> clicker;
+    ComPtr<_Clicker> clicker;
 };
 
 VARIANT reference_to(VARIANT* target)
@@ -138,7 +135,7 @@ TEST_F(Boundary, ValuesWithoutATextFormLeaveTheParameterListAsItWas)
     EXPECT_EQ(clicker->put_newparams(&nothing), type_mismatch);
 
     VARIANT null = v_null();
-    EXPECT_EQ(clicker->put_newparams(&null), null_use);
+    EXPECT_EQ(clicker->put_newparams(&null), invalid_use_of_null);
 
     EXPECT_EQ(reset_on_empty_port(), S_OK) << "the list 00 is still stored";
     EXPECT_EQ(failing.references, 1u) << "no reference of the host's object is kept";
@@ -157,9 +154,9 @@ TEST_F(Boundary, AMissingArgumentOrNullIsStoredAndRefusedWhereUsed)
 
     VARIANT null = v_null();
     ASSERT_EQ(clicker->put_startport(&null), S_OK);
-    EXPECT_EQ(clicker->getdate(), null_use);
-    EXPECT_EQ(clicker->setdate(), null_use);
-    EXPECT_EQ(clicker->EmptyScanner(), null_use);
+    EXPECT_EQ(clicker->getdate(), invalid_use_of_null);
+    EXPECT_EQ(clicker->setdate(), invalid_use_of_null);
+    EXPECT_EQ(clicker->EmptyScanner(), invalid_use_of_null);
     short comport = 0;
     EXPECT_EQ(clicker->get_comport(&comport), S_OK);
     EXPECT_EQ(comport, 999);

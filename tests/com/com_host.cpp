@@ -61,10 +61,10 @@ HRESULT ServerDll::unregister_server() const
     return export_of<HRESULT(WINAPI*)()>(module_, "DllUnregisterServer")();
 }
 
-Ref<_Clicker> ServerDll::create() const
+ComPtr<_Clicker> ServerDll::create() const
 {
-    Ref<IClassFactory> factory;
-    Ref<_Clicker> clicker;
+    ComPtr<IClassFactory> factory;
+    ComPtr<_Clicker> clicker;
     if (SUCCEEDED(get_class_object(CLSID_Clicker, IID_IClassFactory, factory.out_void())))
         factory->CreateInstance(nullptr, IID__Clicker, clicker.out_void());
     return clicker;

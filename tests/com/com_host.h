@@ -1,8 +1,9 @@
-// A C++ automation host for the tests: the server DLL loaded by path, references that
-// release themselves, and late-bound calls through IDispatch.
+// A C++ automation host for the tests: the server DLL loaded by path, the error
+// HRESULTs, and late-bound calls through IDispatch.
 #pragma once
 
-#include "component/QMXClicker_h.h"
+#include "com/QMXClicker_h.h"
+#include "com/com_ptr.h"
 
 #include <gtest/gtest.h>
 
@@ -13,41 +14,15 @@
 
 namespace qmx::test {
 
-template <typename T>
-class Ref {
-public:
-    Ref() = default;
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref(Ref&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    Ref& operator=(Ref&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            p_ = std::exchange(other.p_, nullptr);
-        }
-        return *this;
-    }
-    ~Ref() { reset(); }
-    void reset()
-    {
-        if (p_)
-            std::exchange(p_, nullptr)->Release();
-    }
-    T** out()
-    {
-        reset();
-        return &p_;
-    }
-    void** out_void() { return reinterpret_cast<void**>(out()); }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T* release() { return std::exchange(p_, nullptr); }
-
-private:
-    T* p_ = nullptr;
-};
+// The automation errors as hosts receive them: 0x800A0000 + the error number.
+constexpr HRESULT automation_error(int number)
+{
+    return static_cast<HRESULT>(0x800A0000u | static_cast<unsigned>(number));
+}
+inline constexpr HRESULT subscript_out_of_range = automation_error(9);
+inline constexpr HRESULT type_mismatch = automation_error(13);
+inline constexpr HRESULT file_not_found = automation_error(53);
+inline constexpr HRESULT invalid_use_of_null = automation_error(94);
 
 // QMXClicker.dll loaded from a path, with its four exports.
 class ServerDll {
@@ -62,9 +37,7 @@ public:
     HRESULT register_server() const;
     HRESULT unregister_server() const;
     // A new Clicker through the DLL's own class factory (no registration needed).
-    Ref<_Clicker> create() const;
-
-    HMODULE module() const { return module_; }
+    ComPtr<_Clicker> create() const;
 
 private:
     HMODULE module_;

@@ -17,7 +17,7 @@ protected:
         ASSERT_TRUE(clicker);
         object = clicker.get();
     }
-    Ref<_Clicker> clicker;
+    ComPtr<_Clicker> clicker;
     IDispatch* object = nullptr;
 };
 
@@ -41,7 +41,7 @@ VARIANT_BOOL bool_of(const Answer& answer)
 void expect_automation_error(const Answer& answer, long number, const wchar_t* description)
 {
     EXPECT_EQ(answer.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(answer.exception.scode, static_cast<SCODE>(0x800A0000 | number));
+    EXPECT_EQ(answer.exception.scode, automation_error(number));
     EXPECT_EQ(answer.source(), L"QMXClicker.Clicker");
     EXPECT_EQ(answer.description(), description);
     EXPECT_EQ(V_VT(&answer.result), VT_EMPTY);
@@ -52,7 +52,7 @@ TEST_F(Dispatch, TypeInformationComesFromTheLibrary)
     UINT count = 0;
     EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 1u);
-    Ref<ITypeInfo> info;
+    ComPtr<ITypeInfo> info;
     ASSERT_EQ(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), S_OK);
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
@@ -131,7 +131,7 @@ TEST_F(Dispatch, MembersWithoutThatInvokeKindAreNotFound)
 
 TEST_F(Dispatch, PutrefStoresAnObjectReference)
 {
-    Ref<_Clicker> other = dll->create();
+    ComPtr<_Clicker> other = dll->create();
     VARIANT reference;
     VariantInit(&reference);
     V_VT(&reference) = VT_DISPATCH;

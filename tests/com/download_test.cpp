@@ -81,7 +81,7 @@ protected:
         return text;
     }
 
-    Ref<_Clicker> clicker;
+    ComPtr<_Clicker> clicker;
     std::wstring log_path;
 };
 

@@ -70,7 +70,7 @@ TEST_F(Reentrancy, AHostLettingGoDuringAWaitDoesNotDestroyTheObjectUnderTheMembe
 
 TEST_F(Reentrancy, AlldataCalledAgainFromAWaitCompletesAndTheOuterCallFinishes)
 {
-    Ref<_Clicker> clicker = dll->create();
+    ComPtr<_Clicker> clicker = dll->create();
     VARIANT port = v_i2(3);
     ASSERT_EQ(clicker->put_startport(&port), S_OK);
 
@@ -107,7 +107,7 @@ TEST_F(Reentrancy, AlldataCalledAgainFromAWaitCompletesAndTheOuterCallFinishes)
 
 TEST_F(Reentrancy, ACallDuringEmptyScannersWaitSeesAndChangesTheFieldsAsTheyStand)
 {
-    Ref<_Clicker> clicker = dll->create();
+    ComPtr<_Clicker> clicker = dll->create();
     VARIANT port = v_i2(3);
     ASSERT_EQ(clicker->put_startport(&port), S_OK);
     on_host_message = [&] {
@@ -121,7 +121,7 @@ TEST_F(Reentrancy, ACallDuringEmptyScannersWaitSeesAndChangesTheFieldsAsTheyStan
     short entry = 0;
     EXPECT_EQ(clicker->get_get_barcode(&entry), S_OK);
     EXPECT_EQ(entry, 42);
-    EXPECT_EQ(clicker->getdate(), static_cast<HRESULT>(0x800A000D)) << "the changed port is seen by the next member";
+    EXPECT_EQ(clicker->getdate(), type_mismatch) << "the changed port is seen by the next member";
 }
 
 } // namespace

@@ -83,7 +83,7 @@ TEST_F(Registration, WritesTheClassTheProgIdTheTypeLibraryAndTheInterface)
     CLSID found{};
     ASSERT_EQ(CLSIDFromProgID(L"QMXClicker.Clicker", &found), S_OK);
     EXPECT_TRUE(IsEqualCLSID(found, CLSID_Clicker));
-    Ref<IDispatch> object;
+    ComPtr<IDispatch> object;
     ASSERT_EQ(CoCreateInstance(found, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.out_void()), S_OK);
     Answer hello = get(object.get(), L"hello");
     EXPECT_EQ(text_of(hello.result), L"Clicker control successfully installed");
@@ -100,7 +100,7 @@ TEST_F(Registration, UnregisteringRemovesEverythingAndMayBeRepeated)
     EXPECT_FALSE(key_exists(L"TypeLib\\" + guid_text(LIBID_QMXClicker) + L"\\1.0"));
     CLSID found{};
     EXPECT_NE(CLSIDFromProgID(L"QMXClicker.Clicker", &found), S_OK);
-    Ref<IDispatch> object;
+    ComPtr<IDispatch> object;
     EXPECT_EQ(CoCreateInstance(CLSID_Clicker, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.out_void()),
               REGDB_E_CLASSNOTREG);
 

@@ -12,28 +12,28 @@ using Server = ServerSuite;
 
 TEST_F(Server, HandsOutItsFactoryForClickerOnly)
 {
-    Ref<IClassFactory> factory;
+    ComPtr<IClassFactory> factory;
     EXPECT_EQ(dll->get_class_object(CLSID_Clicker, IID_IClassFactory, factory.out_void()), S_OK);
     ASSERT_TRUE(factory);
 
-    Ref<IUnknown> other;
+    ComPtr<IUnknown> other;
     EXPECT_EQ(dll->get_class_object(IID__Clicker, IID_IClassFactory, other.out_void()), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_FALSE(other);
     const CLSID stranger = {0x6d5140c1, 0x7436, 0x11ce, {0x80, 0x34, 0x00, 0xaa, 0x00, 0x60, 0x09, 0xfa}};
     EXPECT_EQ(dll->get_class_object(stranger, IID_IClassFactory, other.out_void()), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(dll->get_class_object(CLSID_Clicker, IID_IClassFactory, nullptr), E_POINTER);
 
-    Ref<IUnknown> unknown;
+    ComPtr<IUnknown> unknown;
     EXPECT_EQ(factory->QueryInterface(IID_IUnknown, unknown.out_void()), S_OK);
     EXPECT_EQ(factory->QueryInterface(IID_IDispatch, unknown.out_void()), E_NOINTERFACE);
 }
 
 TEST_F(Server, RefusesAggregation)
 {
-    Ref<IClassFactory> factory;
+    ComPtr<IClassFactory> factory;
     ASSERT_EQ(dll->get_class_object(CLSID_Clicker, IID_IClassFactory, factory.out_void()), S_OK);
-    Ref<_Clicker> outer = dll->create();
-    Ref<IUnknown> inner;
+    ComPtr<_Clicker> outer = dll->create();
+    ComPtr<IUnknown> inner;
     EXPECT_EQ(factory->CreateInstance(outer.get(), IID_IUnknown, inner.out_void()), CLASS_E_NOAGGREGATION);
     EXPECT_FALSE(inner);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
@@ -45,8 +45,8 @@ TEST_F(Server, CanUnloadOnlyWithoutObjectsOrLocks)
 {
     EXPECT_EQ(dll->can_unload_now(), S_OK);
     {
-        Ref<_Clicker> first = dll->create();
-        Ref<_Clicker> second = dll->create();
+        ComPtr<_Clicker> first = dll->create();
+        ComPtr<_Clicker> second = dll->create();
         ASSERT_TRUE(first && second);
         EXPECT_EQ(dll->can_unload_now(), S_FALSE);
         first.reset();
@@ -54,7 +54,7 @@ TEST_F(Server, CanUnloadOnlyWithoutObjectsOrLocks)
     }
     EXPECT_EQ(dll->can_unload_now(), S_OK);
 
-    Ref<IClassFactory> factory;
+    ComPtr<IClassFactory> factory;
     ASSERT_EQ(dll->get_class_object(CLSID_Clicker, IID_IClassFactory, factory.out_void()), S_OK);
     factory->LockServer(TRUE);
     EXPECT_EQ(dll->can_unload_now(), S_FALSE);
@@ -64,24 +64,24 @@ TEST_F(Server, CanUnloadOnlyWithoutObjectsOrLocks)
 
 TEST_F(Server, OneVtableAnswersIUnknownIDispatchAndClicker)
 {
-    Ref<_Clicker> clicker = dll->create();
+    ComPtr<_Clicker> clicker = dll->create();
     ASSERT_TRUE(clicker);
-    Ref<IUnknown> unknown;
-    Ref<IDispatch> dispatch;
-    Ref<ISupportErrorInfo> errors;
+    ComPtr<IUnknown> unknown;
+    ComPtr<IDispatch> dispatch;
+    ComPtr<ISupportErrorInfo> errors;
     ASSERT_EQ(clicker->QueryInterface(IID_IUnknown, unknown.out_void()), S_OK);
     ASSERT_EQ(clicker->QueryInterface(IID_IDispatch, dispatch.out_void()), S_OK);
     ASSERT_EQ(clicker->QueryInterface(IID_ISupportErrorInfo, errors.out_void()), S_OK);
     EXPECT_EQ(static_cast<void*>(unknown.get()), static_cast<void*>(clicker.get()));
     EXPECT_EQ(static_cast<void*>(dispatch.get()), static_cast<void*>(clicker.get()));
 
-    Ref<IUnknown> from_errors;
+    ComPtr<IUnknown> from_errors;
     ASSERT_EQ(errors->QueryInterface(IID_IUnknown, from_errors.out_void()), S_OK);
     EXPECT_EQ(from_errors.get(), unknown.get()) << "identity is the same from every interface";
     EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID__Clicker), S_OK);
     EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IPersist), S_FALSE);
 
-    Ref<IUnknown> none;
+    ComPtr<IUnknown> none;
     EXPECT_EQ(clicker->QueryInterface(IID_IPersist, none.out_void()), E_NOINTERFACE);
     EXPECT_FALSE(none);
     EXPECT_EQ(clicker->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
@@ -89,8 +89,8 @@ TEST_F(Server, OneVtableAnswersIUnknownIDispatchAndClicker)
 
 TEST_F(Server, ObjectsAreIndependent)
 {
-    Ref<_Clicker> first = dll->create();
-    Ref<_Clicker> second = dll->create();
+    ComPtr<_Clicker> first = dll->create();
+    ComPtr<_Clicker> second = dll->create();
     EXPECT_EQ(first->put_get_barcode(17), S_OK);
     short value = -1;
     EXPECT_EQ(second->get_get_barcode(&value), S_OK);
@@ -99,7 +99,7 @@ TEST_F(Server, ObjectsAreIndependent)
 
 TEST_F(Server, NullOutParametersAreRefused)
 {
-    Ref<_Clicker> c = dll->create();
+    ComPtr<_Clicker> c = dll->create();
     EXPECT_EQ(c->get_startport(nullptr), E_POINTER);
     EXPECT_EQ(c->put_startport(nullptr), E_POINTER);
     EXPECT_EQ(c->putref_startport(nullptr), E_POINTER);
@@ -123,7 +123,7 @@ TEST_F(Server, NullOutParametersAreRefused)
 
 TEST_F(Server, ANewObjectReadsAsTheFieldsStart)
 {
-    Ref<_Clicker> c = dll->create();
+    ComPtr<_Clicker> c = dll->create();
     short value = -1;
     VARIANT_BOOL open = VARIANT_TRUE;
     EXPECT_EQ(c->get_comport(&value), S_OK);
@@ -150,7 +150,7 @@ TEST_F(Server, ANewObjectReadsAsTheFieldsStart)
 
 TEST_F(Server, ByReferenceArgumentsAreReadAndNeverWrittenBack)
 {
-    Ref<_Clicker> c = dll->create();
+    ComPtr<_Clicker> c = dll->create();
     VARIANT port = v_text(L"5");
     EXPECT_EQ(c->put_lastport(&port), S_OK);
     EXPECT_EQ(V_VT(&port), VT_BSTR);
@@ -181,20 +181,20 @@ TEST_F(Server, ByReferenceArgumentsAreReadAndNeverWrittenBack)
 
 TEST_F(Server, FailuresAreAutomationErrorsWithErrorInfo)
 {
-    Ref<_Clicker> c = dll->create();
+    ComPtr<_Clicker> c = dll->create();
     VARIANT v;
     VariantInit(&v);
-    EXPECT_EQ(c->get_sbarcode(&v), static_cast<HRESULT>(0x800A0009));
+    EXPECT_EQ(c->get_sbarcode(&v), subscript_out_of_range);
     EXPECT_EQ(V_VT(&v), VT_EMPTY) << "no result on failure";
     EXPECT_EQ(error_info_description(), L"Subscript out of range");
 
     VARIANT null = v_null();
-    EXPECT_EQ(c->put_newparams(&null), static_cast<HRESULT>(0x800A005E));
+    EXPECT_EQ(c->put_newparams(&null), invalid_use_of_null);
     EXPECT_EQ(error_info_description(), L"Invalid use of Null");
 
     VARIANT port = v_text(L"not a port");
     EXPECT_EQ(c->put_startport(&port), S_OK);
-    EXPECT_EQ(c->getdate(), static_cast<HRESULT>(0x800A000D));
+    EXPECT_EQ(c->getdate(), type_mismatch);
     EXPECT_EQ(error_info_description(), L"Type mismatch");
     VariantClear(&port);
 }
@@ -210,18 +210,18 @@ TEST_F(Server, WithoutTheScannerLibraryOnlyScannerMembersFail)
     ASSERT_TRUE(CopyFileW(server_path().c_str(), copy.c_str(), FALSE));
     {
         ServerDll lonely(copy);
-        Ref<_Clicker> c = lonely.create();
+        ComPtr<_Clicker> c = lonely.create();
         ASSERT_TRUE(c);
         BSTR hello = nullptr;
         EXPECT_EQ(c->get_hello(&hello), S_OK);
         SysFreeString(hello);
-        EXPECT_EQ(c->open_clicker(), static_cast<HRESULT>(0x800A0035));
+        EXPECT_EQ(c->open_clicker(), file_not_found);
         EXPECT_EQ(error_info_description(), L"File not found: csp2.DLL");
         VARIANT all;
         VariantInit(&all);
-        EXPECT_EQ(c->get_alldata(&all), static_cast<HRESULT>(0x800A0035));
+        EXPECT_EQ(c->get_alldata(&all), file_not_found);
         EXPECT_EQ(V_VT(&all), VT_EMPTY);
-        EXPECT_EQ(c->close_clicker(), static_cast<HRESULT>(0x800A0035));
+        EXPECT_EQ(c->close_clicker(), file_not_found);
     }
     DeleteFileW(copy.c_str());
     RemoveDirectoryW(folder.c_str());

@@ -55,7 +55,7 @@ protected:
     {
         ASSERT_EQ(LoadTypeLibEx(server_path().c_str(), REGKIND_NONE, library.out()), S_OK);
     }
-    Ref<ITypeLib> library;
+    ComPtr<ITypeLib> library;
 };
 
 TEST_F(TypeLibrary, DescribesTheLibraryItself)
@@ -94,7 +94,7 @@ TEST_F(TypeLibrary, HoldsTheInterfaceThenTheClass)
     ASSERT_EQ(library->GetTypeInfoType(1, &kind), S_OK);
     EXPECT_EQ(kind, TKIND_COCLASS);
 
-    Ref<ITypeInfo> clicker;
+    ComPtr<ITypeInfo> clicker;
     ASSERT_EQ(library->GetTypeInfo(1, clicker.out()), S_OK);
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(clicker->GetTypeAttr(&attributes), S_OK);
@@ -107,7 +107,7 @@ TEST_F(TypeLibrary, HoldsTheInterfaceThenTheClass)
     ASSERT_EQ(clicker->GetImplTypeFlags(0, &flags), S_OK);
     EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT);
     HREFTYPE ref = 0;
-    Ref<ITypeInfo> implemented;
+    ComPtr<ITypeInfo> implemented;
     ASSERT_EQ(clicker->GetRefTypeOfImplType(0, &ref), S_OK);
     ASSERT_EQ(clicker->GetRefTypeInfo(ref, implemented.out()), S_OK);
     ASSERT_EQ(implemented->GetTypeAttr(&attributes), S_OK);
@@ -117,7 +117,7 @@ TEST_F(TypeLibrary, HoldsTheInterfaceThenTheClass)
 
 TEST_F(TypeLibrary, TheInterfaceIsAHiddenDualDerivedFromIDispatchOfStdole)
 {
-    Ref<ITypeInfo> dispatch;
+    ComPtr<ITypeInfo> dispatch;
     ASSERT_EQ(library->GetTypeInfoOfGuid(IID__Clicker, dispatch.out()), S_OK);
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(dispatch->GetTypeAttr(&attributes), S_OK);
@@ -128,7 +128,7 @@ TEST_F(TypeLibrary, TheInterfaceIsAHiddenDualDerivedFromIDispatchOfStdole)
 
     // The vtable side: the 24 members after the seven of IUnknown and IDispatch.
     HREFTYPE ref = 0;
-    Ref<ITypeInfo> vtable;
+    ComPtr<ITypeInfo> vtable;
     ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);
     ASSERT_EQ(dispatch->GetRefTypeInfo(ref, vtable.out()), S_OK);
     ASSERT_EQ(vtable->GetTypeAttr(&attributes), S_OK);
@@ -139,10 +139,10 @@ TEST_F(TypeLibrary, TheInterfaceIsAHiddenDualDerivedFromIDispatchOfStdole)
     EXPECT_EQ(attributes->cbSizeVft, 31 * sizeof(void*));
     vtable->ReleaseTypeAttr(attributes);
 
-    Ref<ITypeInfo> base;
+    ComPtr<ITypeInfo> base;
     ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &ref), S_OK);
     ASSERT_EQ(vtable->GetRefTypeInfo(ref, base.out()), S_OK);
-    Ref<ITypeLib> base_library;
+    ComPtr<ITypeLib> base_library;
     UINT index = 0;
     ASSERT_EQ(base->GetContainingTypeLib(base_library.out(), &index), S_OK);
     TLIBATTR* library_attributes = nullptr;
@@ -157,7 +157,7 @@ TEST_F(TypeLibrary, TheInterfaceIsAHiddenDualDerivedFromIDispatchOfStdole)
 
 TEST_F(TypeLibrary, EveryMemberInVtableOrderWithItsIdentifierAndTypes)
 {
-    Ref<ITypeInfo> dispatch, vtable;
+    ComPtr<ITypeInfo> dispatch, vtable;
     ASSERT_EQ(library->GetTypeInfoOfGuid(IID__Clicker, dispatch.out()), S_OK);
     HREFTYPE ref = 0;
     ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &ref), S_OK);

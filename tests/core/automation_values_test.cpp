@@ -1,9 +1,9 @@
 // Rounding, integer ranges, DATE arithmetic, fixed-length texts and the 500-entry tables.
-#include "automation/date.h"
-#include "automation/fixed_text.h"
-#include "automation/numbers.h"
-#include "automation/table.h"
-#include "automation/text.h"
+#include "core/automation/date.h"
+#include "core/automation/fixed_text.h"
+#include "core/automation/numbers.h"
+#include "core/automation/table.h"
+#include "core/automation/text.h"
 #include "support/matchers.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // A new Clicker and its simple members.
-#include "component/clicker.h"
+#include "core/clicker.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 

@@ -1,6 +1,6 @@
 // The middle of a download: the device identity, the packet layout, the 500-entry limit,
 // the failure points of short packets, and an early stop of the packet loop.
-#include "component/clicker.h"
+#include "core/clicker.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 
@@ -16,34 +16,9 @@ namespace {
 
 using ::testing::ElementsAre;
 
-struct Held {
-    std::uint8_t code_type;
-    std::string barcode;
-    std::string stamp_text; // what the library renders the time stamp as
-};
-
-// The time-stamp bytes of packet n carry n, so the rendering can find its text.
-TimeStampBytes stamp_of(std::int32_t number)
-{
-    return {static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(number >> 8), 0xA5, 0x5A};
-}
-
-// A packet as the library leaves it: L, code type, barcode, 4 time-stamp bytes.
-void fill_packet(PacketBuffer& p, std::uint8_t code_type, const std::string& barcode, const TimeStampBytes& stamp)
-{
-    p[0] = static_cast<std::uint8_t>(barcode.size() + 5);
-    p[1] = code_type;
-    std::copy(barcode.begin(), barcode.end(), p.begin() + 2);
-    std::copy(stamp.begin(), stamp.end(), p.begin() + 2 + static_cast<std::ptrdiff_t>(barcode.size()));
-}
-
-// The library's rendering: the text and one zero character; what follows stays.
-void render(TimeStampText& text, const std::string& stamp)
-{
-    std::copy(stamp.begin(), stamp.end(), text.begin());
-    if (stamp.size() < text.size())
-        text[stamp.size()] = 0;
-}
+using test::fill_packet;
+using test::HeldBarcode;
+using test::render;
 
 class DevicePacketsTest : public ::testing::Test {
 protected:
@@ -53,29 +28,11 @@ protected:
         hold({});
     }
 
-    // The scanner reports `count` and delivers the held barcodes; a packet beyond them
-    // is refused with a negative result.
-    void hold(std::vector<Held> held, std::int32_t count = -1)
-    {
-        held_ = std::move(held);
-        const std::int32_t reported = count < 0 ? static_cast<std::int32_t>(held_.size()) : count;
-        fake.scanner.read_data = [reported] { return reported; };
-        fake.scanner.packet = [this](PacketBuffer& p, std::int32_t number) {
-            if (number >= static_cast<std::int32_t>(held_.size()))
-                return -1;
-            const Held& h = held_[static_cast<std::size_t>(number)];
-            fill_packet(p, h.code_type, h.barcode, stamp_of(number));
-            return 0;
-        };
-        fake.scanner.time_stamp = [this](const TimeStampBytes& stamp, TimeStampText& text) {
-            render(text, held_.at(static_cast<std::size_t>(stamp[0] | stamp[1] << 8)).stamp_text);
-            return 0;
-        };
-    }
+    void hold(std::vector<HeldBarcode> held, std::int32_t count = -1) { fake.scanner.hold(std::move(held), count); }
 
-    static std::vector<Held> numbered(int n, const std::string& prefix, std::uint8_t code_type)
+    static std::vector<HeldBarcode> numbered(int n, const std::string& prefix, std::uint8_t code_type)
     {
-        std::vector<Held> held;
+        std::vector<HeldBarcode> held;
         for (int k = 1; k <= n; ++k)
             held.push_back({code_type, prefix + std::to_string(k), "05/20/05 13:45:12"});
         return held;
@@ -89,7 +46,6 @@ protected:
     test::FakePlatform fake;
     Clicker clicker{fake.platform()};
     const ClickerFields& f = clicker.fields();
-    std::vector<Held> held_;
 };
 
 TEST_F(DevicePacketsTest, IdentityIsSixteenUpperCaseHexDigitsOfBytesOneToEight)

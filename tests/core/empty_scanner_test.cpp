@@ -1,6 +1,6 @@
 // EmptyScanner and setdate: which port opens, the clock bytes sent, the settle waits and
 // the exact order of the library calls on every path.
-#include "component/clicker.h"
+#include "core/clicker.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 

@@ -1,5 +1,6 @@
 // The lenient reading of the short number fields, and the byte a number becomes.
-#include "automation/field_number.h"
+#include "core/automation/field_number.h"
+#include "support/field_reference.h"
 #include "support/matchers.h"
 
 #include <gtest/gtest.h>
@@ -9,39 +10,6 @@
 
 namespace qmx {
 namespace {
-
-// An independent reading: drop every blank, take a sign, then digits with one point,
-// kept as an exact fraction and rounded half to even in whole numbers.
-double reference_reading(const std::u16string& field)
-{
-    std::u16string text;
-    for (char16_t c : field)
-        if (c != u' ' && c != u'\t' && c != u'\n')
-            text.push_back(c);
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
-        negative = text[i++] == u'-';
-    std::int64_t numerator = 0;
-    std::int64_t denominator = 1;
-    bool point = false;
-    for (; i < text.size(); ++i) {
-        if (text[i] >= u'0' && text[i] <= u'9') {
-            numerator = numerator * 10 + (text[i] - u'0');
-            if (point)
-                denominator *= 10;
-        } else if (text[i] == u'.' && !point) {
-            point = true;
-        } else {
-            break;
-        }
-    }
-    std::int64_t whole = numerator / denominator;
-    const std::int64_t rest = numerator % denominator;
-    if (2 * rest > denominator || (2 * rest == denominator && whole % 2 == 1))
-        ++whole;
-    return static_cast<double>(negative ? -whole : whole);
-}
 
 std::string shown(const std::u16string& field)
 {
@@ -108,7 +76,7 @@ TEST(ReadFieldNumber, AgreesWithAPlainReadingOnEveryShortText)
     int checked = 0;
     auto check = [&] {
         ++checked;
-        ASSERT_EQ(ReadFieldNumber(field), reference_reading(field)) << shown(field);
+        ASSERT_EQ(ReadFieldNumber(field), test::reference_field_number(field)) << shown(field);
     };
     check();
     for (char16_t a : alphabet) {

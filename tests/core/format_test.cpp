@@ -1,6 +1,6 @@
 // The format patterns of the upload string: left-placed text, zero-padded numbers and
 // the 14-digit date.
-#include "automation/format.h"
+#include "core/automation/format.h"
 
 #include <gtest/gtest.h>
 

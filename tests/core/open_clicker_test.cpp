@@ -1,6 +1,6 @@
 // open_clicker: the remembered port, the search over ports 0 to 15, the conversions of
 // startport, and the order of the library calls in a whole download.
-#include "component/clicker.h"
+#include "core/clicker.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 

@@ -1,6 +1,6 @@
 // A host calling the same object from a message handler while a member waits: the nested
 // call runs to its end, and the outer one finishes on the fields as they then stand.
-#include "component/clicker.h"
+#include "core/clicker.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 

@@ -1,6 +1,6 @@
 // Inputs that the fuzzers found to break the core, each kept as the case it was.
-#include "automation/variant.h"
-#include "component/clicker.h"
+#include "core/automation/variant.h"
+#include "core/clicker.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 

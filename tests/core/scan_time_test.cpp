@@ -1,6 +1,6 @@
 // ParseScanTime: the "63" repair, the slash search, the date fields with the two-digit
 // year, the time of day, and the fallback date.
-#include "download/scan_time.h"
+#include "core/download/scan_time.h"
 #include "support/matchers.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The scanner clock: the flag, the two-digit pairs, and getdate's own port and calls.
-#include "component/clicker.h"
+#include "core/clicker.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 

@@ -1,6 +1,6 @@
 // The settle wait: whole-second readings, messages served meanwhile, midnight, a wall
 // clock set back, and calls into the component from a message handler.
-#include "scanner/settle_delay.h"
+#include "core/scanner/settle_delay.h"
 #include "support/fake_platform.h"
 
 #include <gtest/gtest.h>

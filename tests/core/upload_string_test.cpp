@@ -1,6 +1,6 @@
 // alldata and the per-entry accessors: the header, one record per entry, the fresh
 // download behind every read, and the 1-to-500 entry check.
-#include "component/clicker.h"
+#include "core/clicker.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 
@@ -13,11 +13,7 @@
 namespace qmx {
 namespace {
 
-struct Held {
-    std::uint8_t code_type;
-    std::string barcode;
-    std::string stamp_text;
-};
+using test::HeldBarcode;
 
 class UploadStringTest : public ::testing::Test {
 protected:
@@ -35,33 +31,7 @@ protected:
         hold({});
     }
 
-    // The scanner reports `count` (by default the number held) and refuses packets
-    // beyond those it holds. Time-stamp bytes carry the packet number.
-    void hold(std::vector<Held> held, std::int32_t count = -1)
-    {
-        held_ = std::move(held);
-        const std::int32_t reported = count < 0 ? static_cast<std::int32_t>(held_.size()) : count;
-        fake.scanner.read_data = [reported] { return reported; };
-        fake.scanner.packet = [this](PacketBuffer& p, std::int32_t number) {
-            if (number >= static_cast<std::int32_t>(held_.size()))
-                return -1;
-            const Held& h = held_[static_cast<std::size_t>(number)];
-            p[0] = static_cast<std::uint8_t>(h.barcode.size() + 5);
-            p[1] = h.code_type;
-            auto stamp = std::copy(h.barcode.begin(), h.barcode.end(), p.begin() + 2);
-            *stamp++ = static_cast<std::uint8_t>(number & 0xFF);
-            *stamp++ = static_cast<std::uint8_t>(number >> 8);
-            *stamp++ = 0;
-            *stamp = 0;
-            return 0;
-        };
-        fake.scanner.time_stamp = [this](const TimeStampBytes& stamp, TimeStampText& text) {
-            const std::string& s = held_.at(static_cast<std::size_t>(stamp[0] | stamp[1] << 8)).stamp_text;
-            std::copy(s.begin(), s.end(), text.begin());
-            text[s.size()] = 0;
-            return 0;
-        };
-    }
+    void hold(std::vector<HeldBarcode> held, std::int32_t count = -1) { fake.scanner.hold(std::move(held), count); }
 
     std::u16string alldata() { return clicker.get_alldata().text_value(); }
 
@@ -74,7 +44,6 @@ protected:
 
     test::FakePlatform fake;
     Clicker clicker{fake.platform()};
-    std::vector<Held> held_;
 };
 
 TEST_F(UploadStringTest, AScannerWithoutBarcodesGivesTheHeaderAlone)
@@ -115,7 +84,7 @@ TEST_F(UploadStringTest, LongValuesLengthenTheirRecord)
 
 TEST_F(UploadStringTest, EntryNumbersHaveThreeDigitsUpTo500)
 {
-    std::vector<Held> held;
+    std::vector<HeldBarcode> held;
     for (int k = 1; k <= 500; ++k)
         held.push_back({static_cast<std::uint8_t>(k % 100), "B" + std::to_string(k), "05/20/05 13:44:10"});
     hold(held);
@@ -161,7 +130,7 @@ TEST_F(UploadStringTest, AnEarlyStopShowsResetEntries)
 TEST_F(UploadStringTest, ACountAbove500NeverYieldsAText)
 {
     // The scanner reports 501 and delivers 500: the download succeeds, the text fails.
-    std::vector<Held> held(500, Held{1, "B", "05/20/05 13:44:10"});
+    std::vector<HeldBarcode> held(500, HeldBarcode{1, "B", "05/20/05 13:44:10"});
     hold(held, 501);
     EXPECT_AUTOMATION_ERROR(clicker.get_alldata(), 9);
     EXPECT_EQ(clicker.get_num_barcodes(), 501);
@@ -169,7 +138,7 @@ TEST_F(UploadStringTest, ACountAbove500NeverYieldsAText)
     EXPECT_EQ(fake.log.back(), "Restore");
 
     // Delivering packet 501 as well fails inside the download already.
-    held.push_back(Held{1, "B", "05/20/05 13:44:10"});
+    held.push_back(HeldBarcode{1, "B", "05/20/05 13:44:10"});
     hold(held, 600);
     EXPECT_AUTOMATION_ERROR(clicker.get_alldata(), 9);
     EXPECT_EQ(fake.log.back(), "GetPacket(500)");

@@ -1,6 +1,6 @@
 // The automation conversion rules, one table for both Variant implementations: natively it
 // proves the portable rules, under Wine the system's runtime.
-#include "automation/variant.h"
+#include "core/automation/variant.h"
 #include "support/matchers.h"
 
 #include <gtest/gtest.h>

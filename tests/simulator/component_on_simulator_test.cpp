@@ -1,6 +1,6 @@
 // The component driven against the simulated scanner: what the simulator delivers is what
 // the component expects, along every sequence it makes.
-#include "component/clicker.h"
+#include "core/clicker.h"
 #include "lines_log.h"
 #include "simulator/default_scenario.h"
 #include "simulator/scenario_parser.h"

@@ -1,7 +1,7 @@
 // The built csp2.dll as a host meets it: loaded by name through the component's binding,
 // set up by the environment, and checked through its call log.
-#include "component/clicker.h"
-#include "scanner/csp2_dll.h"
+#include "core/clicker.h"
+#include "windows/csp2_dll.h"
 #include "support/fake_platform.h"
 #include "temp_folder.h"
 

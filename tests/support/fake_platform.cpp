@@ -1,7 +1,8 @@
 #include "support/fake_platform.h"
 
-#include "automation/date.h"
+#include "core/automation/date.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -22,9 +23,47 @@ std::string bytes_of(const std::array<std::uint8_t, N>& bytes)
 
 } // namespace
 
+TimeStampBytes stamp_of(std::int32_t number)
+{
+    return {static_cast<std::uint8_t>(number & 0xFF), static_cast<std::uint8_t>(number >> 8), 0xA5, 0x5A};
+}
+
+void fill_packet(PacketBuffer& p, std::uint8_t code_type, const std::string& barcode, const TimeStampBytes& stamp)
+{
+    p[0] = static_cast<std::uint8_t>(barcode.size() + 5);
+    p[1] = code_type;
+    std::copy(barcode.begin(), barcode.end(), p.begin() + 2);
+    std::copy(stamp.begin(), stamp.end(), p.begin() + 2 + static_cast<std::ptrdiff_t>(barcode.size()));
+}
+
+void render(TimeStampText& text, const std::string& stamp)
+{
+    std::copy(stamp.begin(), stamp.end(), text.begin());
+    if (stamp.size() < text.size())
+        text[stamp.size()] = 0;
+}
+
 void RecordingCsp2::scanner_on_port(std::int32_t port)
 {
     init = [port](std::int32_t p) { return p == port ? 0 : -1; };
+}
+
+void RecordingCsp2::hold(std::vector<HeldBarcode> barcodes, std::int32_t count)
+{
+    held = std::move(barcodes);
+    const std::int32_t reported = count < 0 ? static_cast<std::int32_t>(held.size()) : count;
+    read_data = [reported] { return reported; };
+    packet = [this](PacketBuffer& p, std::int32_t number) {
+        if (number >= static_cast<std::int32_t>(held.size()))
+            return -1;
+        const HeldBarcode& h = held[static_cast<std::size_t>(number)];
+        fill_packet(p, h.code_type, h.barcode, stamp_of(number));
+        return 0;
+    };
+    time_stamp = [this](const TimeStampBytes& stamp, TimeStampText& text) {
+        render(text, held.at(static_cast<std::size_t>(stamp[0] | stamp[1] << 8)).stamp_text);
+        return 0;
+    };
 }
 
 std::int32_t RecordingCsp2::logged(std::string call, std::int32_t result)
@@ -144,8 +183,8 @@ LocalTime FakeClock::local_time()
 
 void FakePump::mark()
 {
-    if (log_.empty() || log_.back() != "SettleDelay")
-        log_.push_back("SettleDelay");
+    if (log_ && (log_->empty() || log_->back() != "SettleDelay"))
+        log_->push_back("SettleDelay");
 }
 
 void FakePump::dispatch_pending()
@@ -159,6 +198,8 @@ void FakePump::dispatch_pending()
 void FakePump::wait(std::int64_t timeout_ms)
 {
     mark();
+    if (on_wait)
+        on_wait(timeout_ms);
     waited_ms += timeout_ms;
     clock_.advance_ms(timeout_ms);
 }

@@ -1,9 +1,10 @@
 // Test doubles for everything a Clicker reaches outside itself: a scanner library that
 // records every call and answers from a script, a clock that moves only while the
-// component waits, a message pump, and a directory listing.
+// component waits, a message pump, and a directory listing. Shared by the tests, the
+// fuzzers and the benchmarks, so they depend on no test framework.
 #pragma once
 
-#include "platform/platform.h"
+#include "core/platform.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,20 @@ inline CallLog operator+(CallLog a, const CallLog& b)
     return a;
 }
 
+// A barcode that a scripted scanner holds, and the text its time stamp renders as.
+struct HeldBarcode {
+    std::uint8_t code_type;
+    std::string barcode;
+    std::string stamp_text;
+};
+
+// The time-stamp bytes of packet n carry n, so the rendering can find its text.
+TimeStampBytes stamp_of(std::int32_t number);
+// A packet as the library leaves it: L, code type, barcode, 4 time-stamp bytes.
+void fill_packet(PacketBuffer& packet, std::uint8_t code_type, const std::string& barcode, const TimeStampBytes& stamp);
+// The library's rendering of a time stamp: the text and one zero character; what follows stays.
+void render(TimeStampText& text, const std::string& stamp);
+
 class RecordingCsp2 final : public Csp2 {
 public:
     explicit RecordingCsp2(CallLog& log) : log_(log) {}
@@ -43,6 +58,10 @@ public:
 
     // The scanner answers on this port only: Init 0 there, -1 elsewhere.
     void scanner_on_port(std::int32_t port);
+    // The scanner reports `count` (by default the number held), delivers the held
+    // barcodes and refuses a packet beyond them with a negative result.
+    void hold(std::vector<HeldBarcode> barcodes, std::int32_t count = -1);
+    std::vector<HeldBarcode> held;
 
     // What the component handed over.
     std::vector<ClockBytes> set_times;
@@ -76,8 +95,6 @@ public:
     FakeClock(); // 8 December 2026, 09:05:03.000
     void set(int year, int month, int day, int hour, int minute, int second, int millisecond = 0);
     void advance_ms(std::int64_t ms);
-    // Moves the wall clock alone, as when somebody sets the PC clock.
-    void jump_wall_clock_ms(std::int64_t ms) { wall_ms_ += ms; }
 
     LocalTime local_time() override;
     std::int64_t monotonic_ms() override { return monotonic_ms_; }
@@ -89,23 +106,29 @@ private:
     std::int64_t monotonic_ms_ = 1'000'000;
 };
 
+// Sleeping moves the clock by the time asked for. With a log, each settle wait is one
+// "SettleDelay" line among the library calls.
 class FakePump final : public MessagePump {
 public:
-    FakePump(CallLog& log, FakeClock& clock) : log_(log), clock_(clock) {}
+    FakePump(CallLog& log, FakeClock& clock) : log_(&log), clock_(clock) {}
+    explicit FakePump(FakeClock& clock) : clock_(clock) {}
     void dispatch_pending() override;
     void wait(std::int64_t timeout_ms) override;
 
     // Runs once per dispatch, as a host's message handler would.
     std::function<void()> on_dispatch;
+    // Runs before each sleep with the time asked for.
+    std::function<void(std::int64_t)> on_wait;
     int dispatches = 0;
     std::int64_t waited_ms = 0;
 
 private:
     void mark();
-    CallLog& log_;
+    CallLog* log_ = nullptr;
     FakeClock& clock_;
 };
 
+// No pattern has any file unless counts says otherwise.
 class FakeDirectory final : public Directory {
 public:
     std::map<std::u16string, std::int64_t> counts; // pattern -> number of names

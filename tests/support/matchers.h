@@ -1,7 +1,7 @@
 // Assertions about automation errors.
 #pragma once
 
-#include "automation/error.h"
+#include "core/automation/error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The binding to csp2.DLL: where it is looked for, what a missing library or entry gives,
 // retrying, and buffers handed over whole.
-#include "scanner/csp2_dll.h"
+#include "windows/csp2_dll.h"
 #include "support/matchers.h"
 #include "temp_folder.h"
 

@@ -1,6 +1,6 @@
 // num_files against a real c:\pantrylog in the private prefix.
-#include "component/clicker.h"
-#include "platform/win32/win32_platform.h"
+#include "core/clicker.h"
+#include "windows/platform.h"
 #include "support/fake_platform.h"
 #include "temp_folder.h"
 

@@ -1,8 +1,8 @@
 // The settle wait with the real clock and message queue: messages are dispatched, a quit
 // request survives for the host's own loop, and the wait ends on time.
-#include "component/clicker.h"
-#include "platform/win32/win32_platform.h"
-#include "scanner/settle_delay.h"
+#include "core/clicker.h"
+#include "windows/platform.h"
+#include "core/scanner/settle_delay.h"
 #include "support/fake_platform.h"
 
 #include <gtest/gtest.h>

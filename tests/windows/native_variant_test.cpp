@@ -1,5 +1,5 @@
 // Variant and the runtime's own VARIANTs: by-reference values, arrays, Nothing.
-#include "automation/variant_native.h"
+#include "windows/native_variant.h"
 #include "support/matchers.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // A minimal csp2.DLL for the binding tests: fixed, recognisable answers. Built twice,
 // once with every entry and once without csp2SetParam.
-#include "scanner/csp2_entries.h"
+#include "windows/csp2_exports.h"
 
 #include <cstring>
 

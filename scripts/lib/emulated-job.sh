@@ -1,0 +1,43 @@
+#!/bin/bash
+# emulated-job.sh CMD [ARGS...]: runs CMD inside the emulated guest (see emulated.sh),
+# in the folder and with the variables that run_emulated's job script set up. Exits
+# with CMD's exit code.
+#
+# QMX_EMULATED_PREFETCH: files (blank-separated) to read once before CMD. Programs that
+#   Wine maps straight from 9p fault their pages in one at a time, which costs seconds
+#   per test program under emulation; a plain sequential read fills the guest's page
+#   cache in big requests first.
+# QMX_EMULATED_WINESERVER=0: no persistent wineserver (see below).
+
+for file in ${QMX_EMULATED_PREFETCH:-}; do
+    [ ! -f "$file" ] || cat -- "$file" >/dev/null
+done
+
+# Under emulation a Wine session costs about 30 s to start (the server loads the
+# registry, the system processes start), so the whole job shares one server per prefix.
+wineserver=
+if [ -n "${WINEPREFIX:-}" ] && [ "${QMX_EMULATED_WINESERVER:-1}" = 1 ] && [ -x /usr/lib/wine/wineserver ]; then
+    wineserver=/usr/lib/wine/wineserver
+    # It must run in the prefix's folder; Wine fills an empty folder as a new prefix.
+    mkdir -p "$WINEPREFIX"
+    "$wineserver" -p || wineserver=
+fi
+
+"$@"
+status=$?
+
+if [ -n "$wineserver" ]; then
+    # A new prefix is filled by wineboot in the background. Wine's loader stops waiting
+    # for it after 5 minutes, which a slow emulated machine can exceed: stopping the
+    # server now would leave a half-made prefix, so wait for wineboot first.
+    waited=
+    while grep -qx wineboot.exe /proc/[0-9]*/comm 2>/dev/null; do
+        [ -n "$waited" ] || echo "emulated-job: waiting for wineboot to finish" >&2
+        waited=1
+        sleep 2
+    done
+    # Stopping the server writes the registry back into the prefix.
+    "$wineserver" -k 2>/dev/null
+    "$wineserver" -w 2>/dev/null
+fi
+exit "$status"

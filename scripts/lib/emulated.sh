@@ -1,0 +1,206 @@
+# Runs commands in a QEMU guest with software CPU emulation, for machines whose kernel
+# refuses 32-bit programs (the i686 build's suites need the 32-bit Wine loader). The
+# guest is booted from this machine's own files: Debian's kernel (downloaded, not
+# installed), a small busybox initramfs (emulated-init.sh), and this machine's / shared
+# read-only over virtio-9p under a throwaway tmpfs overlay. One folder of the caller's
+# is shared writable at its own path. Sourced by common.sh, which defines root, build,
+# say and as_root.
+# shellcheck shell=bash disable=SC2154 # root and build: common.sh sets them.
+
+# The 32-bit Wine loader; the suites of the i686 build need it.
+wine32=/usr/lib/wine/wine
+
+# 0 when this machine runs 32-bit programs itself and no one asked for the emulator.
+can_run_32bit() {
+    [ "${QMX_FORCE_EMULATED:-0}" != 1 ] && "$wine32" --version >/dev/null 2>&1
+}
+
+emulator_dir() { printf '%s/emulator' "$build"; }
+
+# Modules the init loads, each after what it depends on (see emulated_module_order).
+emulated_modules=(virtio_pci 9pnet_virtio 9p overlay)
+
+# Installs QEMU and builds, once, the kernel and initramfs under build/emulator.
+# The initramfs is built again whenever its init script changes.
+emulated_prepare() {
+    local dir init stamp
+    dir=$(emulator_dir)
+    init="$root/scripts/lib/emulated-init.sh"
+    if ! command -v qemu-system-x86_64 >/dev/null; then
+        say "installing qemu-system-x86"
+        as_root apt-get update -q
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-system-x86
+    fi
+    stamp="$(sha256sum <"$init" | cut -d' ' -f1) ${emulated_modules[*]}"
+    if [ -f "$dir/vmlinux" ] && [ -f "$dir/initrd.cpio" ] && [ "$(cat "$dir/initrd.stamp" 2>/dev/null)" = "$stamp" ]; then
+        return 0
+    fi
+    mkdir -p "$dir"
+    [ -f "$dir/vmlinux" ] || emulated_fetch "$dir"
+    emulated_initramfs "$dir" "$init"
+    printf '%s\n' "$stamp" >"$dir/initrd.stamp"
+}
+
+# emulated_fetch DIR: Debian's kernel and busybox-static, unpacked into DIR (this
+# machine's own kernel and packages stay as they are), and an uncompressed vmlinux.
+emulated_fetch() {
+    local dir=$1 kernel_package
+    # The versioned package that the linux-image-amd64 meta package points at now.
+    kernel_package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+        sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | awk 'NR == 1')
+    if [ -z "$kernel_package" ]; then
+        as_root apt-get update -q
+        kernel_package=$(apt-cache depends linux-image-amd64 |
+            sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | awk 'NR == 1')
+    fi
+    [ -n "$kernel_package" ] || { say "no linux-image-*-amd64 package is known to apt"; return 1; }
+    say "downloading $kernel_package and busybox-static"
+    rm -rf "$dir/debs" "$dir/kernel" "$dir/busybox"
+    mkdir -p "$dir/debs"
+    # As root apt would warn that its sandbox user cannot write here; it need not.
+    if ! (cd "$dir/debs" && apt-get download -q -o APT::Sandbox::User=root "$kernel_package" busybox-static) >&2; then
+        # Stale package lists name files the mirror no longer has.
+        as_root apt-get update -q
+        (cd "$dir/debs" && apt-get download -q -o APT::Sandbox::User=root "$kernel_package" busybox-static) >&2
+    fi
+    dpkg-deb -x "$dir"/debs/linux-image-*.deb "$dir/kernel"
+    dpkg-deb -x "$dir"/debs/busybox-static_*.deb "$dir/busybox"
+
+    # QEMU boots an uncompressed ELF kernel directly through its PVH entry; decompressing
+    # the bzImage under emulation would cost many seconds on every boot.
+    local vmlinuz offset
+    vmlinuz=$(find "$dir/kernel/boot" -name 'vmlinuz-*' | awk 'NR == 1')
+    offset=$(LC_ALL=C grep -obUaP '\xFD7zXZ\x00' "$vmlinuz" | awk -F: 'NR == 1 { print $1 }')
+    [ -n "$offset" ] || { say "no xz payload in $vmlinuz"; return 1; }
+    # --single-stream: the bzImage goes on after the payload; that is not an error.
+    tail -c +"$((offset + 1))" "$vmlinuz" >"$dir/payload.xz"
+    xz -dc --single-stream "$dir/payload.xz" >"$dir/vmlinux.new"
+    rm -f "$dir/payload.xz"
+    [ "$(od -An -c -N 4 "$dir/vmlinux.new" | tr -d ' ')" = '177ELF' ] ||
+        { say "the kernel's payload is not an ELF file"; return 1; }
+    mv "$dir/vmlinux.new" "$dir/vmlinux"
+    rm -f "$dir/initrd.stamp"
+}
+
+# emulated_module_order KERNEL_ROOT VERSION MODULE...: the paths (relative to
+# lib/modules/VERSION) to insmod, each after everything it depends on.
+emulated_module_order() {
+    local base="$1/lib/modules/$2" line name
+    shift 2
+    [ -f "$base/modules.dep" ] || { say "no modules.dep in $base"; return 1; }
+    local -A deps=() path=() seen=()
+    while IFS= read -r line; do
+        name=${line%%:*}
+        name=${name##*/}
+        name=${name%.ko*}
+        name=${name//-/_}
+        path[$name]=${line%%:*}
+        deps[$name]=${line#*:}
+    done <"$base/modules.dep"
+    _emulated_visit() {
+        local m=${1//-/_} d
+        [ -z "${seen[$m]:-}" ] || return 0
+        seen[$m]=1
+        [ -n "${path[$m]:-}" ] || { say "no module $m in $base"; return 1; }
+        for d in ${deps[$m]}; do
+            d=${d##*/}
+            _emulated_visit "${d%.ko*}" || return 1
+        done
+        printf '%s\n' "${path[$m]}"
+    }
+    local m
+    for m in "$@"; do _emulated_visit "$m" || return 1; done
+}
+
+# emulated_initramfs DIR INIT: DIR/initrd.cpio with busybox, the modules and INIT.
+emulated_initramfs() {
+    local dir=$1 init=$2 version stage busybox m
+    version=$(find "$dir/kernel/lib/modules" -mindepth 1 -maxdepth 1 -type d -printf '%f\n' | awk 'NR == 1')
+    busybox="$dir/busybox/bin/busybox"
+    # The package ships no modules.dep (its postinst makes it); busybox makes one.
+    [ -f "$dir/kernel/lib/modules/$version/modules.dep" ] || "$busybox" depmod -b "$dir/kernel" "$version"
+    say "building the initramfs (kernel $version)"
+    stage="$dir/initrd.stage"
+    rm -rf "$stage"
+    mkdir -p "$stage"/{bin,dev,proc,sys,lib/modules}
+    cp "$busybox" "$stage/bin/busybox"
+    for m in $("$busybox" --list); do
+        [ "$m" = busybox ] || ln -s busybox "$stage/bin/$m"
+    done
+    emulated_module_order "$dir/kernel" "$version" "${emulated_modules[@]}" >"$stage/modules.load"
+    while read -r m; do
+        mkdir -p "$stage/lib/modules/$(dirname "$m")"
+        cp "$dir/kernel/lib/modules/$version/$m" "$stage/lib/modules/$m"
+    done <"$stage/modules.load"
+    install -m 755 "$init" "$stage/init"
+    # Uncompressed: a few MiB, and nothing to inflate under emulation.
+    (cd "$stage" && find . -mindepth 1 | "$busybox" cpio -o -H newc) >"$dir/initrd.cpio.new" 2>/dev/null
+    mv "$dir/initrd.cpio.new" "$dir/initrd.cpio"
+    rm -rf "$stage"
+}
+
+# run_emulated SHARE_DIR CMD [ARGS...]: runs CMD in the guest, in the caller's folder,
+# with the caller's WINE*, QMX_*, LANG, LC_ALL, HOME and PATH. SHARE_DIR (created if
+# missing) is writable at its own path; the rest of / reads as here, and whatever the
+# job changes there is discarded. Prints the job's output when the guest ends and
+# returns its exit code, or non-zero with the end of the console log if it left none.
+# emulated-job.sh runs CMD in the guest: with WINEPREFIX set, under one wineserver.
+# QMX_EMULATED_TIMEOUT (seconds, 3600), QMX_EMULATED_MEMORY (MiB, 8192) and
+# QMX_EMULATED_CPUS (2) size the guest.
+run_emulated() {
+    local share=$1
+    shift
+    emulated_prepare
+    mkdir -p "$share"
+    share=$(realpath "$share")
+    # The kernel command line splits on blanks and QEMU's options on commas.
+    case $share in
+        *[[:space:],]*) say "run_emulated: the share's path may not hold blanks or commas: $share"; return 2 ;;
+    esac
+    local dir job name status=0 started seconds
+    dir=$(emulator_dir)
+    job=$(mktemp -d "$share/.emulated.XXXXXX")
+    {
+        echo '#!/bin/bash'
+        echo '# Written by run_emulated (scripts/lib/emulated.sh) for one run in the guest.'
+        while IFS= read -r name; do
+            case $name in
+                WINE* | QMX_* | LANG | LC_ALL | HOME | PATH) printf 'export %s=%q\n' "$name" "${!name}" ;;
+            esac
+        done < <(compgen -e)
+        printf 'cd %q || exit 125\n' "$PWD"
+        printf 'exec /bin/bash %q' "$root/scripts/lib/emulated-job.sh"
+        printf ' %q' "$@"
+        echo
+    } >"$job/job.sh"
+
+    say "running in the emulator: $*"
+    started=$(date +%s)
+    # -cpu max,-smap: with SMAP, QEMU 7.2 faults on every return to 32-bit user code.
+    # Never KVM, even where /dev/kvm exists: it is a nested hypervisor that cannot boot
+    # this kernel. multidevs=remap: / spans several file systems, whose inode numbers
+    # could otherwise clash in the guest.
+    timeout --kill-after=30 "${QMX_EMULATED_TIMEOUT:-3600}" qemu-system-x86_64 \
+        -accel tcg,thread=multi -cpu max,-smap -smp "${QMX_EMULATED_CPUS:-2}" -m "${QMX_EMULATED_MEMORY:-8192}" \
+        -no-user-config -nodefaults -display none -monitor none -no-reboot \
+        -serial "file:$job/console.log" \
+        -kernel "$dir/vmlinux" -initrd "$dir/initrd.cpio" \
+        -append "console=ttyS0 quiet panic=-1 qmx.share=$share qmx.job=$job" \
+        -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+        -virtfs "local,path=$share,mount_tag=share,security_model=none,multidevs=remap" \
+        </dev/null >"$job/qemu.log" 2>&1 || status=$?
+    seconds=$(($(date +%s) - started))
+
+    [ ! -f "$job/output" ] || cat "$job/output"
+    cp "$job/console.log" "$dir/last-console.log" 2>/dev/null || true
+    if [ -f "$job/status" ]; then
+        status=$(cat "$job/status")
+        say "the emulated job ended with exit code $status after ${seconds}s"
+    else
+        say "the guest left no exit code (QEMU's exit code $status after ${seconds}s); the end of its console:"
+        tail -n 40 "$job/qemu.log" "$job/console.log" >&2 || true
+        [ "$status" -ne 0 ] || status=125
+    fi
+    rm -rf "$job"
+    return "$status"
+}

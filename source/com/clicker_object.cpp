@@ -1,0 +1,375 @@
+#include "com/clicker_object.h"
+
+#include "windows/native_variant.h"
+#include "com/error_info.h"
+#include "com/module.h"
+
+#include <new>
+#include <oleauto.h>
+
+namespace qmx {
+
+namespace {
+
+BSTR to_bstr(std::u16string_view text)
+{
+    BSTR out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
+    if (!out)
+        throw std::bad_alloc();
+    return out;
+}
+
+std::u16string from_bstr(BSTR text)
+{
+    return text ? std::u16string(reinterpret_cast<const char16_t*>(text), SysStringLen(text)) : std::u16string();
+}
+
+// Keeps the object alive for the length of a member.
+class Hold {
+public:
+    explicit Hold(IUnknown* object) : object_(object) { object_->AddRef(); }
+    ~Hold() { object_->Release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    IUnknown* object_;
+};
+
+} // namespace
+
+HRESULT ClickerObject::Create(REFIID riid, void** out)
+{
+    ClickerObject* object = nullptr;
+    try {
+        object = new ClickerObject();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    HRESULT hr = object->QueryInterface(riid, out);
+    object->Release();
+    return hr;
+}
+
+ClickerObject::ClickerObject()
+    : scanner_(module::folder()),
+      clicker_(Platform{scanner_, clock_, pump_, directory_}),
+      own_interface_(*this)
+{
+    clicker_.route_own_calls(&own_interface_);
+    module::object_created();
+}
+
+ClickerObject::~ClickerObject()
+{
+    if (type_info_)
+        type_info_->Release();
+    module::object_destroyed();
+}
+
+template <typename Body>
+HRESULT ClickerObject::member(Body&& body) noexcept
+{
+    Hold hold(static_cast<_Clicker*>(this));
+    try {
+        body();
+        return S_OK;
+    } catch (...) {
+        return report_current_exception();
+    }
+}
+
+template <typename Body>
+HRESULT ClickerObject::field_accessor(Body&& body) noexcept
+{
+    try {
+        body();
+        return S_OK;
+    } catch (...) {
+        return report_current_exception();
+    }
+}
+
+void ClickerObject::OwnInterface::open_clicker()
+{
+    HRESULT hr = self_.open_clicker();
+    if (FAILED(hr))
+        throw InterfaceCallFailed{hr};
+}
+
+void ClickerObject::OwnInterface::EmptyScanner()
+{
+    HRESULT hr = self_.EmptyScanner();
+    if (FAILED(hr))
+        throw InterfaceCallFailed{hr};
+}
+
+// IUnknown
+
+HRESULT ClickerObject::QueryInterface(REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID__Clicker)) {
+        *out = static_cast<_Clicker*>(this);
+    } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
+        *out = static_cast<ISupportErrorInfo*>(this);
+    } else {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG ClickerObject::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+}
+
+ULONG ClickerObject::Release()
+{
+    LONG left = InterlockedDecrement(&references_);
+    if (left == 0)
+        delete this;
+    return static_cast<ULONG>(left);
+}
+
+// IDispatch
+
+HRESULT ClickerObject::type_info(ITypeInfo** info)
+{
+    if (!type_info_) {
+        ITypeLib* library = nullptr;
+        HRESULT hr = LoadTypeLibEx(module::path().c_str(), REGKIND_NONE, &library);
+        if (FAILED(hr))
+            return hr;
+        hr = library->GetTypeInfoOfGuid(IID__Clicker, &type_info_);
+        library->Release();
+        if (FAILED(hr))
+            return hr;
+    }
+    *info = type_info_;
+    return S_OK;
+}
+
+HRESULT ClickerObject::GetTypeInfoCount(UINT* count)
+{
+    if (!count)
+        return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT ClickerObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
+{
+    if (!info)
+        return E_POINTER;
+    *info = nullptr;
+    if (index != 0)
+        return DISP_E_BADINDEX;
+    ITypeInfo* found = nullptr;
+    HRESULT hr = type_info(&found);
+    if (FAILED(hr))
+        return hr;
+    found->AddRef();
+    *info = found;
+    return S_OK;
+}
+
+HRESULT ClickerObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    if (!IsEqualIID(riid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    if (!names || !ids)
+        return E_POINTER;
+    ITypeInfo* info = nullptr;
+    HRESULT hr = type_info(&info);
+    return FAILED(hr) ? hr : info->GetIDsOfNames(names, count, ids);
+}
+
+HRESULT ClickerObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                              EXCEPINFO* exception, UINT* bad_argument)
+{
+    if (!IsEqualIID(riid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo* info = nullptr;
+    HRESULT hr = type_info(&info);
+    if (FAILED(hr))
+        return hr;
+    Hold hold(static_cast<_Clicker*>(this)); // the type information stays ours for the call
+    SetErrorInfo(0, nullptr);
+    return info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);
+}
+
+// ISupportErrorInfo
+
+HRESULT ClickerObject::InterfaceSupportsErrorInfo(REFIID riid)
+{
+    return IsEqualIID(riid, IID__Clicker) ? S_OK : S_FALSE;
+}
+
+// _Clicker
+
+HRESULT ClickerObject::get_startport(VARIANT* startport)
+{
+    if (!startport)
+        return E_POINTER;
+    VariantInit(startport);
+    return field_accessor([&] { variant_to_native(clicker_.get_startport(), startport); });
+}
+
+HRESULT ClickerObject::put_startport(VARIANT* startport)
+{
+    if (!startport)
+        return E_POINTER;
+    return field_accessor([&] { clicker_.put_startport(variant_from_native(*startport)); });
+}
+
+HRESULT ClickerObject::putref_startport(VARIANT* startport)
+{
+    if (!startport)
+        return E_POINTER;
+    return field_accessor([&] { clicker_.putref_startport(variant_from_native(*startport)); });
+}
+
+HRESULT ClickerObject::get_get_barcode(short* get_barcode)
+{
+    if (!get_barcode)
+        return E_POINTER;
+    return field_accessor([&] { *get_barcode = clicker_.get_get_barcode(); });
+}
+
+HRESULT ClickerObject::put_get_barcode(short get_barcode)
+{
+    return field_accessor([&] { clicker_.put_get_barcode(get_barcode); });
+}
+
+HRESULT ClickerObject::open_clicker()
+{
+    return member([&] { clicker_.open_clicker(); });
+}
+
+HRESULT ClickerObject::close_clicker()
+{
+    return member([&] { clicker_.close_clicker(); });
+}
+
+HRESULT ClickerObject::get_serial(VARIANT* serial)
+{
+    if (!serial)
+        return E_POINTER;
+    VariantInit(serial);
+    return member([&] { variant_to_native(clicker_.get_serial(), serial); });
+}
+
+HRESULT ClickerObject::put_lastport(VARIANT* pt)
+{
+    if (!pt)
+        return E_POINTER;
+    return member([&] { clicker_.put_lastport(variant_from_native(*pt)); });
+}
+
+HRESULT ClickerObject::put_newparams(VARIANT* nparams)
+{
+    if (!nparams)
+        return E_POINTER;
+    return member([&] { clicker_.put_newparams(variant_from_native(*nparams)); });
+}
+
+HRESULT ClickerObject::put_pnewdatetime(BSTR* newdt)
+{
+    if (!newdt)
+        return E_POINTER;
+    return member([&] { clicker_.put_pnewdatetime(from_bstr(*newdt)); });
+}
+
+HRESULT ClickerObject::get_alldata(VARIANT* alldata)
+{
+    if (!alldata)
+        return E_POINTER;
+    VariantInit(alldata);
+    return member([&] { variant_to_native(clicker_.get_alldata(), alldata); });
+}
+
+HRESULT ClickerObject::get_comport(short* comport)
+{
+    if (!comport)
+        return E_POINTER;
+    return member([&] { *comport = clicker_.get_comport(); });
+}
+
+HRESULT ClickerObject::get_num_barcodes(short* num_barcodes)
+{
+    if (!num_barcodes)
+        return E_POINTER;
+    return member([&] { *num_barcodes = clicker_.get_num_barcodes(); });
+}
+
+HRESULT ClickerObject::get_hello(BSTR* hello)
+{
+    if (!hello)
+        return E_POINTER;
+    *hello = nullptr;
+    return member([&] { *hello = to_bstr(clicker_.get_hello()); });
+}
+
+HRESULT ClickerObject::get_num_files(short* num_files)
+{
+    if (!num_files)
+        return E_POINTER;
+    return member([&] { *num_files = clicker_.get_num_files(); });
+}
+
+HRESULT ClickerObject::get_open_ok(VARIANT_BOOL* open_ok)
+{
+    if (!open_ok)
+        return E_POINTER;
+    return member([&] { *open_ok = clicker_.get_open_ok(); });
+}
+
+HRESULT ClickerObject::EmptyScanner()
+{
+    return member([&] { clicker_.EmptyScanner(); });
+}
+
+HRESULT ClickerObject::reset_params()
+{
+    return member([&] { clicker_.reset_params(); });
+}
+
+HRESULT ClickerObject::getdate()
+{
+    return member([&] { clicker_.getdate(); });
+}
+
+HRESULT ClickerObject::setdate()
+{
+    return member([&] { clicker_.setdate(); });
+}
+
+HRESULT ClickerObject::get_sbarcode(VARIANT* sbarcode)
+{
+    if (!sbarcode)
+        return E_POINTER;
+    VariantInit(sbarcode);
+    return member([&] { variant_to_native(clicker_.get_sbarcode(), sbarcode); });
+}
+
+HRESULT ClickerObject::get_stime(VARIANT* stime)
+{
+    if (!stime)
+        return E_POINTER;
+    VariantInit(stime);
+    return member([&] { variant_to_native(clicker_.get_stime(), stime); });
+}
+
+HRESULT ClickerObject::get_stype(VARIANT* stype)
+{
+    if (!stype)
+        return E_POINTER;
+    VariantInit(stype);
+    return member([&] { variant_to_native(clicker_.get_stype(), stype); });
+}
+
+} // namespace qmx

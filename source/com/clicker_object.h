@@ -1,0 +1,98 @@
+// The COM face of a Clicker: _Clicker (dual, so IDispatch and IUnknown on one vtable)
+// and ISupportErrorInfo, over the portable object.
+#pragma once
+
+#include "com/QMXClicker_h.h"
+#include "core/clicker.h"
+#include "windows/platform.h"
+#include "windows/csp2_dll.h"
+
+#include <windows.h>
+
+namespace qmx {
+
+class ClickerObject final : public _Clicker, public ISupportErrorInfo {
+public:
+    // A new, independent object answering riid.
+    static HRESULT Create(REFIID riid, void** out);
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IDispatch, driven by the type information of _Clicker
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* bad_argument) override;
+
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    // _Clicker, in vtable order
+    HRESULT STDMETHODCALLTYPE get_startport(VARIANT* startport) override;
+    HRESULT STDMETHODCALLTYPE put_startport(VARIANT* startport) override;
+    HRESULT STDMETHODCALLTYPE putref_startport(VARIANT* startport) override;
+    HRESULT STDMETHODCALLTYPE get_get_barcode(short* get_barcode) override;
+    HRESULT STDMETHODCALLTYPE put_get_barcode(short get_barcode) override;
+    HRESULT STDMETHODCALLTYPE open_clicker() override;
+    HRESULT STDMETHODCALLTYPE close_clicker() override;
+    HRESULT STDMETHODCALLTYPE get_serial(VARIANT* serial) override;
+    HRESULT STDMETHODCALLTYPE put_lastport(VARIANT* pt) override;
+    HRESULT STDMETHODCALLTYPE put_newparams(VARIANT* nparams) override;
+    HRESULT STDMETHODCALLTYPE put_pnewdatetime(BSTR* newdt) override;
+    HRESULT STDMETHODCALLTYPE get_alldata(VARIANT* alldata) override;
+    HRESULT STDMETHODCALLTYPE get_comport(short* comport) override;
+    HRESULT STDMETHODCALLTYPE get_num_barcodes(short* num_barcodes) override;
+    HRESULT STDMETHODCALLTYPE get_hello(BSTR* hello) override;
+    HRESULT STDMETHODCALLTYPE get_num_files(short* num_files) override;
+    HRESULT STDMETHODCALLTYPE get_open_ok(VARIANT_BOOL* open_ok) override;
+    HRESULT STDMETHODCALLTYPE EmptyScanner() override;
+    HRESULT STDMETHODCALLTYPE reset_params() override;
+    HRESULT STDMETHODCALLTYPE getdate() override;
+    HRESULT STDMETHODCALLTYPE setdate() override;
+    HRESULT STDMETHODCALLTYPE get_sbarcode(VARIANT* sbarcode) override;
+    HRESULT STDMETHODCALLTYPE get_stime(VARIANT* stime) override;
+    HRESULT STDMETHODCALLTYPE get_stype(VARIANT* stype) override;
+
+private:
+    ClickerObject();
+    ~ClickerObject();
+    ClickerObject(const ClickerObject&) = delete;
+    ClickerObject& operator=(const ClickerObject&) = delete;
+
+    // Runs a member body: holds a reference on the object for the whole run, so a host
+    // that lets go during a settle wait does not destroy it under the member, and turns
+    // any failure into the automation HRESULT with error information.
+    template <typename Body>
+    HRESULT member(Body&& body) noexcept;
+    // The same for the accessors of the two public fields, which hold no reference.
+    template <typename Body>
+    HRESULT field_accessor(Body&& body) noexcept;
+
+    HRESULT type_info(ITypeInfo** info);
+
+    // alldata and reset_params reach open_clicker and EmptyScanner through _Clicker.
+    class OwnInterface final : public ClickerInterface {
+    public:
+        explicit OwnInterface(_Clicker& self) : self_(self) {}
+        void open_clicker() override;
+        void EmptyScanner() override;
+
+    private:
+        _Clicker& self_;
+    };
+
+    LONG references_ = 1;
+    Csp2Dll scanner_;
+    Win32Clock clock_;
+    Win32MessagePump pump_;
+    Win32Directory directory_;
+    Clicker clicker_;
+    OwnInterface own_interface_;
+    ITypeInfo* type_info_ = nullptr;
+};
+
+} // namespace qmx

@@ -1,0 +1,78 @@
+// The DLL's entry points and the class factory of Clicker.
+#include "com/QMXClicker_h.h"
+#include "com/clicker_object.h"
+#include "com/module.h"
+
+#include <windows.h>
+
+namespace qmx {
+
+namespace {
+
+class ClassFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *out = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // One factory for the process; its lifetime is the DLL's, held by LockServer.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        return ClickerObject::Create(riid, out);
+    }
+
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
+    {
+        module::lock(lock != FALSE);
+        return S_OK;
+    }
+};
+
+ClassFactory factory;
+
+} // namespace
+
+} // namespace qmx
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        qmx::module::set_instance(instance);
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_Clicker))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return qmx::factory.QueryInterface(riid, out);
+}
+
+HRESULT WINAPI DllCanUnloadNow(void)
+{
+    return qmx::module::can_unload() ? S_OK : S_FALSE;
+}
+
+} // extern "C"

@@ -1,0 +1,54 @@
+#include "core/automation/error.h"
+
+#include "core/automation/text.h"
+
+namespace qmx {
+
+std::u16string_view standard_description(ErrorNumber number)
+{
+    switch (number) {
+    case ErrorNumber::InvalidArgument: return u"Invalid procedure call or argument";
+    case ErrorNumber::Overflow: return u"Overflow";
+    case ErrorNumber::SubscriptOutOfRange: return u"Subscript out of range";
+    case ErrorNumber::TypeMismatch: return u"Type mismatch";
+    case ErrorNumber::FileNotFound: return u"File not found";
+    case ErrorNumber::InvalidUseOfNull: return u"Invalid use of Null";
+    case ErrorNumber::EntryPointNotFound: return u"Can't find DLL entry point";
+    }
+    return u"Application-defined or object-defined error";
+}
+
+AutomationError::AutomationError(ErrorNumber number, std::u16string description)
+    : number_(number), description_(std::move(description)), narrow_(narrow_ascii(description_))
+{
+}
+
+AutomationError::AutomationError(ErrorNumber number)
+    : AutomationError(number, std::u16string(standard_description(number)))
+{
+}
+
+void raise(ErrorNumber number)
+{
+    throw AutomationError(number);
+}
+
+void raise_library_not_found(std::u16string_view library)
+{
+    std::u16string text(standard_description(ErrorNumber::FileNotFound));
+    text += u": ";
+    text += library;
+    throw AutomationError(ErrorNumber::FileNotFound, std::move(text));
+}
+
+void raise_entry_not_found(std::u16string_view entry, std::u16string_view library)
+{
+    std::u16string text(standard_description(ErrorNumber::EntryPointNotFound));
+    text += u' ';
+    text += entry;
+    text += u" in ";
+    text += library;
+    throw AutomationError(ErrorNumber::EntryPointNotFound, std::move(text));
+}
+
+} // namespace qmx

@@ -1,0 +1,202 @@
+#include "windows/csp2_dll.h"
+
+#include "core/automation/error.h"
+#include "core/scanner/csp2_entries.h"
+#include "windows/platform.h"
+#include "windows/csp2_exports.h"
+
+#include <cstring>
+
+namespace qmx {
+
+namespace {
+
+constexpr wchar_t library_file[] = L"csp2.DLL";
+constexpr char16_t library_name[] = u"csp2.DLL";
+
+// Byte buffers travel with one zero byte after them, as text buffers always have.
+template <std::size_t N>
+struct Terminated {
+    explicit Terminated(const std::array<std::uint8_t, N>& from) { std::memcpy(bytes, from.data(), N); }
+    void copy_to(std::array<std::uint8_t, N>& to) const { std::memcpy(to.data(), bytes, N); }
+    char* text() { return reinterpret_cast<char*>(bytes); }
+    unsigned char* data() { return bytes; }
+    unsigned char bytes[N + 1] = {};
+};
+
+std::u16string to_u16(const char* ascii)
+{
+    std::u16string out;
+    for (; *ascii; ++ascii)
+        out.push_back(static_cast<char16_t>(*ascii));
+    return out;
+}
+
+HMODULE load_from(const std::wstring& folder)
+{
+    if (folder.empty())
+        return nullptr;
+    std::wstring path = folder;
+    if (path.back() != L'\\' && path.back() != L'/')
+        path += L'\\';
+    path += library_file;
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return nullptr;
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+HMODULE load_from_default_dirs()
+{
+    HMODULE module = LoadLibraryExW(library_file, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER)
+        return module;
+    // A system without the safe search flags: the same folders, named one by one.
+    module = load_from(folder_of(module_file_name(nullptr)));
+    if (module)
+        return module;
+    wchar_t system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    return length && length < MAX_PATH ? load_from(system) : nullptr;
+}
+
+} // namespace
+
+Csp2Dll::Csp2Dll(std::wstring own_folder) : own_folder_(std::move(own_folder)) {}
+
+Csp2Dll::~Csp2Dll()
+{
+    if (module_)
+        FreeLibrary(module_);
+}
+
+HMODULE Csp2Dll::library()
+{
+    if (!module_) {
+        module_ = load_from(own_folder_);
+        if (!module_)
+            module_ = load_from_default_dirs();
+        if (!module_)
+            raise_library_not_found(library_name);
+    }
+    return module_;
+}
+
+FARPROC Csp2Dll::bind(Csp2Entry which)
+{
+    FARPROC& slot = entries_[static_cast<std::size_t>(which)];
+    if (!slot) {
+        const std::string name(csp2_entry_name(which));
+        slot = GetProcAddress(library(), name.c_str());
+        if (!slot)
+            raise_entry_not_found(to_u16(name.c_str()), library_name);
+    }
+    return slot;
+}
+
+template <typename Function>
+Function Csp2Dll::entry(Csp2Entry which)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(bind(which)));
+}
+
+std::int32_t Csp2Dll::csp2Init(std::int32_t port)
+{
+    return entry<decltype(&::csp2Init)>(Csp2Entry::csp2Init)(port);
+}
+
+std::int32_t Csp2Dll::csp2ReadData()
+{
+    return entry<decltype(&::csp2ReadData)>(Csp2Entry::csp2ReadData)();
+}
+
+std::int32_t Csp2Dll::csp2GetSystemStatus()
+{
+    return entry<decltype(&::csp2GetSystemStatus)>(Csp2Entry::csp2GetSystemStatus)();
+}
+
+std::int32_t Csp2Dll::csp2GetDeviceId(DeviceIdBuffer& id, std::int32_t size)
+{
+    auto call = entry<decltype(&::csp2GetDeviceId)>(Csp2Entry::csp2GetDeviceId);
+    Terminated<9> buffer(id);
+    std::int32_t result = call(buffer.text(), size);
+    buffer.copy_to(id);
+    return result;
+}
+
+std::int32_t Csp2Dll::csp2GetPacket(PacketBuffer& packet, std::int32_t number, std::int32_t size)
+{
+    auto call = entry<decltype(&::csp2GetPacket)>(Csp2Entry::csp2GetPacket);
+    Terminated<500> buffer(packet);
+    std::int32_t result = call(buffer.text(), number, size);
+    buffer.copy_to(packet);
+    return result;
+}
+
+std::int32_t Csp2Dll::csp2TimeStamp2Str(const TimeStampBytes& stamp, TimeStampText& text, std::int32_t size)
+{
+    auto call = entry<decltype(&::csp2TimeStamp2Str)>(Csp2Entry::csp2TimeStamp2Str);
+    Terminated<4> stamp_buffer(stamp);
+    Terminated<30> text_buffer(text);
+    std::int32_t result = call(stamp_buffer.data(), text_buffer.text(), size);
+    text_buffer.copy_to(text);
+    return result;
+}
+
+std::int32_t Csp2Dll::csp2WakeUp()
+{
+    return entry<decltype(&::csp2WakeUp)>(Csp2Entry::csp2WakeUp)();
+}
+
+std::int32_t Csp2Dll::csp2GetTime(ClockBytes& clock)
+{
+    auto call = entry<decltype(&::csp2GetTime)>(Csp2Entry::csp2GetTime);
+    Terminated<6> buffer(clock);
+    std::int32_t result = call(buffer.data());
+    buffer.copy_to(clock);
+    return result;
+}
+
+std::int32_t Csp2Dll::csp2SetTime(ClockBytes& clock)
+{
+    auto call = entry<decltype(&::csp2SetTime)>(Csp2Entry::csp2SetTime);
+    Terminated<6> buffer(clock);
+    std::int32_t result = call(buffer.data());
+    buffer.copy_to(clock);
+    return result;
+}
+
+std::int32_t Csp2Dll::csp2PowerDown()
+{
+    return entry<decltype(&::csp2PowerDown)>(Csp2Entry::csp2PowerDown)();
+}
+
+std::int32_t Csp2Dll::csp2ClearData()
+{
+    return entry<decltype(&::csp2ClearData)>(Csp2Entry::csp2ClearData)();
+}
+
+std::int32_t Csp2Dll::csp2SetDefaults()
+{
+    return entry<decltype(&::csp2SetDefaults)>(Csp2Entry::csp2SetDefaults)();
+}
+
+std::int32_t Csp2Dll::csp2Interrogate()
+{
+    return entry<decltype(&::csp2Interrogate)>(Csp2Entry::csp2Interrogate)();
+}
+
+std::int32_t Csp2Dll::csp2SetParam(std::int32_t param, ParamBuffer& value, std::int32_t size)
+{
+    auto call = entry<decltype(&::csp2SetParam)>(Csp2Entry::csp2SetParam);
+    Terminated<10> buffer(value);
+    std::int32_t result = call(param, buffer.text(), size);
+    buffer.copy_to(value);
+    return result;
+}
+
+std::int32_t Csp2Dll::csp2Restore()
+{
+    return entry<decltype(&::csp2Restore)>(Csp2Entry::csp2Restore)();
+}
+
+} // namespace qmx

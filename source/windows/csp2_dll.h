@@ -1,0 +1,51 @@
+// Windows binding of the scanner library: csp2.DLL is loaded at the first call of any
+// entry, and each entry is bound by its exported name at its own first call.
+#pragma once
+
+#include "core/scanner/csp2.h"
+#include "core/scanner/csp2_entries.h"
+
+#include <array>
+#include <string>
+#include <windows.h>
+
+namespace qmx {
+
+class Csp2Dll final : public Csp2 {
+public:
+    // own_folder: the folder of the module that uses the library, searched first. After it
+    // come the safe default directories (the host program's folder, System32, folders
+    // added by the host), never the current directory.
+    explicit Csp2Dll(std::wstring own_folder);
+    ~Csp2Dll() override;
+    Csp2Dll(const Csp2Dll&) = delete;
+    Csp2Dll& operator=(const Csp2Dll&) = delete;
+
+    std::int32_t csp2Init(std::int32_t port) override;
+    std::int32_t csp2ReadData() override;
+    std::int32_t csp2GetSystemStatus() override;
+    std::int32_t csp2GetDeviceId(DeviceIdBuffer& id, std::int32_t size) override;
+    std::int32_t csp2GetPacket(PacketBuffer& packet, std::int32_t number, std::int32_t size) override;
+    std::int32_t csp2TimeStamp2Str(const TimeStampBytes& stamp, TimeStampText& text, std::int32_t size) override;
+    std::int32_t csp2WakeUp() override;
+    std::int32_t csp2GetTime(ClockBytes& clock) override;
+    std::int32_t csp2SetTime(ClockBytes& clock) override;
+    std::int32_t csp2PowerDown() override;
+    std::int32_t csp2ClearData() override;
+    std::int32_t csp2SetDefaults() override;
+    std::int32_t csp2Interrogate() override;
+    std::int32_t csp2SetParam(std::int32_t param, ParamBuffer& value, std::int32_t size) override;
+    std::int32_t csp2Restore() override;
+
+private:
+    HMODULE library();
+    FARPROC bind(Csp2Entry entry);
+    template <typename Function>
+    Function entry(Csp2Entry which);
+
+    std::wstring own_folder_;
+    HMODULE module_ = nullptr;
+    std::array<FARPROC, csp2_entry_names.size()> entries_{};
+};
+
+} // namespace qmx
