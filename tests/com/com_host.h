@@ -49,7 +49,7 @@ private:
     T* p_ = nullptr;
 };
 
-// QMXClicker.dll loaded from a path, with its four exports.
+// QMXClicker.dll loaded from a path, with its five exports.
 class ServerDll {
 public:
     explicit ServerDll(const std::wstring& path);
@@ -61,6 +61,7 @@ public:
     HRESULT can_unload_now() const;
     HRESULT register_server() const;
     HRESULT unregister_server() const;
+    HRESULT install(BOOL install, const wchar_t* command_line) const;
     // A new Clicker through the DLL's own class factory (no registration needed).
     Ref<_Clicker> create() const;
 
