@@ -157,8 +157,8 @@ std::vector<std::wstring> subkeys(const Classes& classes, const std::wstring& ke
     if (RegOpenKeyExW(classes.key, key.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | classes.view, &handle) != ERROR_SUCCESS)
         return names;
     wchar_t name[256];
-    for (DWORD index = 0, length = 256; RegEnumKeyExW(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-                                        ERROR_SUCCESS;
+    for (DWORD index = 0, length = 256;
+         RegEnumKeyExW(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++index, length = 256)
         names.emplace_back(name, length);
     RegCloseKey(handle);

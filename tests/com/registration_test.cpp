@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
+#include <vector>
 
 namespace qmx::test {
 namespace {
@@ -107,6 +108,8 @@ protected:
     const std::wstring interface_key = L"Interface\\" + guid_text(IID__Clicker);
     const std::wstring library_key = L"TypeLib\\" + guid_text(LIBID_QMXClicker);
     const std::wstring library = library_key + L"\\1.0";
+    const std::vector<std::wstring> class_keys = {clsid_key, L"QMXClicker.Clicker", app_id_key, interface_key,
+                                                  library_key};
 };
 
 TEST_F(Registration, WritesTheClassTheProgIdTheTypeLibraryAndTheInterface)
@@ -147,7 +150,7 @@ TEST_F(Registration, UnregisteringRemovesEverythingAndMayBeRepeated)
     ASSERT_EQ(dll->register_server(), S_OK);
     ASSERT_EQ(dll->unregister_server(), S_OK);
 
-    for (const std::wstring& key : {clsid_key, std::wstring(L"QMXClicker.Clicker"), app_id_key, interface_key, library_key})
+    for (const std::wstring& key : class_keys)
         EXPECT_FALSE(key_exists(key)) << key.c_str();
     CLSID found{};
     EXPECT_NE(CLSIDFromProgID(L"QMXClicker.Clicker", &found), S_OK);
@@ -210,7 +213,8 @@ TEST_F(Registration, TheOtherViewLeadsToTheSurrogate)
     EXPECT_EQ(value_of(clsid_key + L"\\ProgID", nullptr, view), L"QMXClicker.Clicker");
     EXPECT_EQ(value_of(L"QMXClicker.Clicker\\CLSID", nullptr, view), clsid);
     EXPECT_EQ(value_of(app_id_key, L"DllSurrogate", view), L"");
-    EXPECT_EQ(value_of(interface_key + L"\\ProxyStubClsid32", nullptr, view), L"{00020424-0000-0000-C000-000000000046}");
+    EXPECT_EQ(value_of(interface_key + L"\\ProxyStubClsid32", nullptr, view),
+              L"{00020424-0000-0000-C000-000000000046}");
     EXPECT_EQ(value_of(interface_key + L"\\TypeLib", nullptr, view), guid_text(LIBID_QMXClicker));
     EXPECT_EQ(value_of(interface_key + L"\\TypeLib", L"Version", view), L"1.0");
     for (const wchar_t* lcid : {L"\\409\\", L"\\0\\"})
@@ -219,7 +223,7 @@ TEST_F(Registration, TheOtherViewLeadsToTheSurrogate)
 
     ASSERT_EQ(registration::uninstall(target), S_OK);
     for (HKEY root : {own.key(), other.key()})
-        for (const std::wstring& key : {clsid_key, std::wstring(L"QMXClicker.Clicker"), app_id_key, interface_key, library_key})
+        for (const std::wstring& key : class_keys)
             EXPECT_FALSE(key_exists(key, root)) << key.c_str();
 }
 
@@ -229,7 +233,7 @@ TEST_F(Registration, AViewItCannotWriteLeavesNothingBehind)
     const registration::Target target{{own.key()}, {other.key()}, false};
 
     EXPECT_EQ(registration::install(target, server_path()), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
-    for (const std::wstring& key : {clsid_key, std::wstring(L"QMXClicker.Clicker"), app_id_key, interface_key, library_key})
+    for (const std::wstring& key : class_keys)
         EXPECT_FALSE(key_exists(key, own.key())) << key.c_str();
 }
 
@@ -250,8 +254,7 @@ TEST_F(Registration, PerUserRegistrationStaysInTheUsersClasses)
     HKEY user = nullptr, machine = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, &user), ERROR_SUCCESS);
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ, &machine), ERROR_SUCCESS);
-    const std::wstring keys[] = {clsid_key, L"QMXClicker.Clicker", app_id_key, interface_key, library_key};
-    for (const std::wstring& key : keys) {
+    for (const std::wstring& key : class_keys) {
         EXPECT_TRUE(key_exists(key, user)) << key.c_str();
         EXPECT_FALSE(key_exists(key, machine)) << key.c_str();
     }
@@ -275,7 +278,7 @@ TEST_F(Registration, PerUserRegistrationStaysInTheUsersClasses)
     }
 
     ASSERT_EQ(regsvr32(L"/u /n /i:user"), 0u);
-    for (const std::wstring& key : keys) {
+    for (const std::wstring& key : class_keys) {
         EXPECT_FALSE(key_exists(key, user)) << key.c_str();
         EXPECT_FALSE(key_exists(key, machine)) << key.c_str();
     }
