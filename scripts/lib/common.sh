@@ -122,6 +122,34 @@ ensure_wineprefix() {
     fi
 }
 
+# register_for_surrogate SERVER_FOLDER [HOST.exe...]: registers SERVER_FOLDER/QMXClicker.dll
+# in $WINEPREFIX for 64-bit hosts that use it through the system surrogate, and sets
+# surrogate_regsvr32 to the regsvr32 that unregisters it. An i686 server goes through the
+# 32-bit regsvr32 (syswow64; needs wine32), as on 64-bit Windows. An x86-64 server (where
+# no 32-bit program runs) goes through the 64-bit one, and stand-ins play the other
+# bitness: the surrogate is the 64-bit dllhost.exe (for an empty DllSurrogate a 64-bit
+# client starts syswow64's), and the HOSTs named cannot load the DLL in process.
+clsid_clicker='{495F8079-B9C9-4CB4-B882-C4CF0E88C8FE}'
+register_for_surrogate() {
+    local dll=$1/QMXClicker.dll server wine=/usr/lib/wine/wine64
+    server=$(windows_path "$dll")
+    shift
+    if python3 "$root/scripts/check_pe.py" "$dll" --machine i386 >/dev/null 2>&1; then
+        surrogate_regsvr32='C:\windows\syswow64\regsvr32.exe'
+    else
+        surrogate_regsvr32=regsvr32
+    fi
+    "$wine" "$surrogate_regsvr32" /s "$server" || return 1
+    [ "$surrogate_regsvr32" = regsvr32 ] || return 0
+    "$wine" reg add "HKLM\\Software\\Classes\\AppID\\$clsid_clicker" /v DllSurrogate \
+        /d 'C:\windows\system32\dllhost.exe' /f >/dev/null || return 1
+    local host
+    for host in "$@"; do
+        "$wine" reg add "HKCU\\Software\\Wine\\AppDefaults\\$host\\DllOverrides" /v QMXClicker /d "" /f >/dev/null ||
+            return 1
+    done
+}
+
 stop_wine() {
     [ -d "$WINEPREFIX" ] && "$wineserver" -k >/dev/null 2>&1 || true
 }

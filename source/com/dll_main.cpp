@@ -2,6 +2,7 @@
 #include "com/QMXClicker_h.h"
 #include "com/clicker_object.h"
 #include "com/module.h"
+#include "com/registration.h"
 
 #include <windows.h>
 
@@ -45,6 +46,20 @@ public:
 
 ClassFactory factory;
 
+// Registers or unregisters in the hive's Software\Classes.
+HRESULT register_in(HKEY hive, bool install) noexcept
+{
+    try {
+        registration::SystemTarget system(hive);
+        if (FAILED(system.status()))
+            return system.status();
+        return install ? registration::install(system.target(), module::path())
+                       : registration::uninstall(system.target());
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 } // namespace
 
 } // namespace qmx
@@ -73,6 +88,25 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** out)
 HRESULT WINAPI DllCanUnloadNow(void)
 {
     return qmx::module::can_unload() ? S_OK : S_FALSE;
+}
+
+HRESULT WINAPI DllRegisterServer(void)
+{
+    return qmx::register_in(HKEY_LOCAL_MACHINE, true);
+}
+
+HRESULT WINAPI DllUnregisterServer(void)
+{
+    return qmx::register_in(HKEY_LOCAL_MACHINE, false);
+}
+
+// regsvr32 /n /i:user (and /u /n /i:user): the current user's classes only, which needs
+// no administrator rights.
+HRESULT WINAPI DllInstall(BOOL install, LPCWSTR command_line)
+{
+    if (!command_line || _wcsicmp(command_line, L"user") != 0)
+        return E_INVALIDARG;
+    return qmx::register_in(HKEY_CURRENT_USER, install != FALSE);
 }
 
 } // extern "C"

@@ -61,6 +61,11 @@ HRESULT ServerDll::unregister_server() const
     return export_of<HRESULT(WINAPI*)()>(module_, "DllUnregisterServer")();
 }
 
+HRESULT ServerDll::install(BOOL install, const wchar_t* command_line) const
+{
+    return export_of<HRESULT(WINAPI*)(BOOL, LPCWSTR)>(module_, "DllInstall")(install, command_line);
+}
+
 ComPtr<_Clicker> ServerDll::create() const
 {
     ComPtr<IClassFactory> factory;

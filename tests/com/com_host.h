@@ -24,7 +24,7 @@ inline constexpr HRESULT type_mismatch = automation_error(13);
 inline constexpr HRESULT file_not_found = automation_error(53);
 inline constexpr HRESULT invalid_use_of_null = automation_error(94);
 
-// QMXClicker.dll loaded from a path, with its four exports.
+// QMXClicker.dll loaded from a path, with its five exports.
 class ServerDll {
 public:
     explicit ServerDll(const std::wstring& path);
@@ -36,6 +36,7 @@ public:
     HRESULT can_unload_now() const;
     HRESULT register_server() const;
     HRESULT unregister_server() const;
+    HRESULT install(BOOL install, const wchar_t* command_line) const;
     // A new Clicker through the DLL's own class factory (no registration needed).
     ComPtr<_Clicker> create() const;
 
