@@ -2,6 +2,7 @@
 #include "component/QMXClicker_h.h"
 #include "component/clicker_object.h"
 #include "component/module.h"
+#include "platform/win32/runtime_tls.h"
 
 #include <windows.h>
 
@@ -51,11 +52,18 @@ ClassFactory factory;
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         qmx::module::set_instance(instance);
         DisableThreadLibraryCalls(instance);
+    }
+    // Freed by FreeLibrary: the automation runtime is still there to take the type
+    // information back. At process exit it may be gone already. csp2.DLL stays loaded.
+    if (reason == DLL_PROCESS_DETACH) {
+        if (!reserved)
+            qmx::ClickerObject::ReleaseTypeInfo();
+        qmx::runtime_tls::process_detach(reserved);
     }
     return TRUE;
 }
