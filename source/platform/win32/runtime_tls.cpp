@@ -3,7 +3,8 @@
 // index at its first use and never gives it back. Each load of a DLL that is then freed
 // would cost the process one of its 1,088 indices, and the load after the last one
 // aborts the host. So the DLL has the threads library take its index first thing, when
-// its number is known, and gives it back when FreeLibrary unloads the DLL.
+// its number is known, and gives it back when FreeLibrary unloads the DLL, with the
+// runtime's emergency exception memory, which nothing else frees either.
 #include "platform/win32/runtime_tls.h"
 
 #include <cstdlib>
@@ -11,6 +12,10 @@
 
 // The threads library's thread-exit cleanup (its TLS callback).
 extern "C" const PIMAGE_TLS_CALLBACK __xl_f;
+
+namespace __gnu_cxx {
+void __freeres() noexcept; // frees the C++ runtime's emergency exception memory
+}
 
 namespace qmx::runtime_tls {
 
@@ -22,7 +27,10 @@ bool freed = false;
 
 void give_back()
 {
-    if (!freed || claimed == TLS_OUT_OF_INDEXES)
+    if (!freed)
+        return;
+    __gnu_cxx::__freeres();
+    if (claimed == TLS_OUT_OF_INDEXES)
         return;
     __xl_f(own_module, DLL_THREAD_DETACH, nullptr); // the calling thread's data
     TlsFree(claimed);
