@@ -1,7 +1,7 @@
 // csp2.dll: the fifteen entries over one simulated scanner per process. The environment
 // is read at the first call, never while the loader holds its lock. The lock is the
-// system's own: the C++ library's would bring a thread-local storage index that is never
-// given back, and a host loading the DLL over and over would run out of them.
+// system's own, which needs no thread-local storage; the index the C++ runtime takes is
+// given back when the DLL is freed (runtime_tls), so a host may load it over and over.
 #include "platform/win32/runtime_tls.h"
 #include "platform/win32/win32_platform.h"
 #include "scanner/csp2_entries.h"
