@@ -15,15 +15,19 @@ if(NOT csp2_count EQUAL 15)
   message(FATAL_ERROR "csp2_entries.h: read ${csp2_count} entries, expected 15")
 endif()
 
-# qmx_csp2_def(OUTPUT LIBRARY [WITHOUT entry...]): a .def file exporting the entries
-# undecorated (stdcall fixup binds them on i686), less those named after WITHOUT.
+# qmx_csp2_def(OUTPUT LIBRARY [WITHOUT entry...] [EXTRA name...]): a .def file exporting
+# the entries undecorated (stdcall fixup binds them on i686), less those named after
+# WITHOUT, and the EXTRA names after them.
 function(qmx_csp2_def output library)
-  cmake_parse_arguments(arg "" "" "WITHOUT" ${ARGN})
+  cmake_parse_arguments(arg "" "" "WITHOUT;EXTRA" ${ARGN})
   set(text "LIBRARY ${library}\nEXPORTS\n")
   foreach(entry IN LISTS QMX_CSP2_ENTRIES)
     if(NOT entry IN_LIST arg_WITHOUT)
       string(APPEND text "  ${entry}\n")
     endif()
+  endforeach()
+  foreach(name IN LISTS arg_EXTRA)
+    string(APPEND text "  ${name}\n")
   endforeach()
   file(WRITE ${output} "${text}")
 endfunction()

@@ -1,10 +1,13 @@
 // csp2.dll: the fifteen entries over one simulated scanner per process. The environment
-// is read at the first call, never while the loader holds its lock.
+// is read at the first call, never while the loader holds its lock. The lock is the
+// system's own, which needs no thread-local storage; the index the C++ runtime takes is
+// given back when the DLL is freed (runtime_tls), so a host may load it over and over.
+#include "windows/runtime_tls.h"
 #include "windows/csp2_exports.h"
 #include "simulator/session.h"
 
 #include <iostream>
-#include <mutex>
+#include <optional>
 #include <span>
 #include <windows.h>
 
@@ -48,23 +51,33 @@ public:
     std::int64_t monotonic_ms() override { return static_cast<std::int64_t>(GetTickCount64()); }
 };
 
-std::mutex lock;
+SRWLOCK lock = SRWLOCK_INIT;
+PcClock pc_clock;
+std::optional<qmx::sim::Session> session; // made at the first call
+
+class Hold {
+public:
+    Hold() { AcquireSRWLockExclusive(&lock); }
+    ~Hold() { ReleaseSRWLockExclusive(&lock); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+};
 
 Scanner& scanner()
 {
-    static PcClock pc_clock;
-    static qmx::sim::Session session(
-        qmx::sim::SessionFiles{path_from(L"QMX_SIM_SCENARIO"), path_from(L"QMX_SIM_LOG"), path_from(L"QMX_SIM_STATE")},
-        pc_clock, std::cerr);
-    return session.scanner();
+    if (!session)
+        session.emplace(qmx::sim::SessionFiles{path_from(L"QMX_SIM_SCENARIO"), path_from(L"QMX_SIM_LOG"),
+                                               path_from(L"QMX_SIM_STATE")},
+                        pc_clock, std::cerr);
+    return session->scanner();
 }
 
 // Runs an entry on the scanner; nothing that goes wrong inside reaches the host.
 template <typename Call>
 long guarded(Call call)
 {
+    Hold hold;
     try {
-        std::lock_guard<std::mutex> hold(lock);
         return call(scanner());
     } catch (...) {
         return static_cast<long>(qmx::sim::Failure::internal);
@@ -85,6 +98,13 @@ std::span<std::uint8_t> writable(char* data, long size)
 } // namespace
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_DETACH)
+        qmx::runtime_tls::process_detach(reserved);
+    return TRUE;
+}
 
 long CSP2_API csp2Init(long port)
 {
@@ -164,5 +184,14 @@ long CSP2_API csp2SetParam(long param, char* value, long size)
 long CSP2_API csp2Restore(void)
 {
     return guarded([](Scanner& s) { return s.restore(); });
+}
+
+// Not a scanner library entry: a new scanner, made from the environment at the next call.
+// The component keeps the library loaded for the life of the process, so a test that
+// wants a fresh scanner asks for one.
+void CSP2_API qmxSimRestart(void)
+{
+    Hold hold;
+    session.reset();
 }
 }

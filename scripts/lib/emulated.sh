@@ -28,43 +28,49 @@ emulated_prepare() {
     init="$root/scripts/lib/emulated-init.sh"
     if ! command -v qemu-system-x86_64 >/dev/null; then
         say "installing qemu-system-x86"
-        as_root apt-get update -q
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-system-x86
+        as_root apt-get update -q >&2
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-system-x86 >&2
     fi
     stamp="$(sha256sum <"$init" | cut -d' ' -f1) ${emulated_modules[*]}"
     if [ -f "$dir/vmlinux" ] && [ -f "$dir/initrd.cpio" ] && [ "$(cat "$dir/initrd.stamp" 2>/dev/null)" = "$stamp" ]; then
         return 0
     fi
     mkdir -p "$dir"
-    [ -f "$dir/vmlinux" ] || emulated_fetch "$dir"
+    if [ ! -f "$dir/vmlinux" ] || [ ! -d "$dir/kernel/lib/modules" ] || [ ! -x "$dir/busybox/bin/busybox" ]; then
+        emulated_fetch "$dir"
+    fi
     emulated_initramfs "$dir" "$init"
     printf '%s\n' "$stamp" >"$dir/initrd.stamp"
+}
+
+# The versioned kernel package that the linux-image-amd64 meta package points at.
+emulated_kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+        sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | awk 'NR == 1'
 }
 
 # emulated_fetch DIR: Debian's kernel and busybox-static, unpacked into DIR (this
 # machine's own kernel and packages stay as they are), and an uncompressed vmlinux.
 emulated_fetch() {
-    local dir=$1 kernel_package
-    # The versioned package that the linux-image-amd64 meta package points at now.
-    kernel_package=$(apt-cache depends linux-image-amd64 2>/dev/null |
-        sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | awk 'NR == 1')
-    if [ -z "$kernel_package" ]; then
-        as_root apt-get update -q
-        kernel_package=$(apt-cache depends linux-image-amd64 |
-            sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | awk 'NR == 1')
-    fi
-    [ -n "$kernel_package" ] || { say "no linux-image-*-amd64 package is known to apt"; return 1; }
-    say "downloading $kernel_package and busybox-static"
+    local dir=$1 kernel_package attempt
     rm -rf "$dir/debs" "$dir/kernel" "$dir/busybox"
     mkdir -p "$dir/debs"
-    # As root apt would warn that its sandbox user cannot write here; it need not.
-    if ! (cd "$dir/debs" && apt-get download -q -o APT::Sandbox::User=root "$kernel_package" busybox-static) >&2; then
-        # Stale package lists name files the mirror no longer has.
-        as_root apt-get update -q
-        (cd "$dir/debs" && apt-get download -q -o APT::Sandbox::User=root "$kernel_package" busybox-static) >&2
-    fi
+    # A second attempt after apt-get update: the package lists may be missing, or so
+    # old that they name a kernel the mirror no longer has.
+    for attempt in 1 2; do
+        [ "$attempt" = 1 ] || as_root apt-get update -q >&2
+        kernel_package=$(emulated_kernel_package)
+        [ -n "$kernel_package" ] || continue
+        say "downloading $kernel_package and busybox-static"
+        # As root, apt warns that its sandbox user cannot write here; it need not.
+        (cd "$dir/debs" && apt-get download -q -o APT::Sandbox::User=root "$kernel_package" busybox-static) >&2 &&
+            break
+        kernel_package=
+    done
+    [ -n "$kernel_package" ] || { say "cannot download a linux-image-*-amd64 package"; return 1; }
     dpkg-deb -x "$dir"/debs/linux-image-*.deb "$dir/kernel"
     dpkg-deb -x "$dir"/debs/busybox-static_*.deb "$dir/busybox"
+    rm -rf "$dir/debs"
 
     # QEMU boots an uncompressed ELF kernel directly through its PVH entry; decompressing
     # the bzImage under emulation would cost many seconds on every boot.

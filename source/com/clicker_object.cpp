@@ -1,9 +1,11 @@
 #include "com/clicker_object.h"
 
-#include "windows/native_variant.h"
 #include "com/error_info.h"
 #include "com/module.h"
+#include "windows/csp2_dll.h"
+#include "windows/native_variant.h"
 
+#include <cwchar>
 #include <new>
 #include <oleauto.h>
 
@@ -36,6 +38,22 @@ private:
     IUnknown* object_;
 };
 
+INIT_ONCE type_info_once = INIT_ONCE_STATIC_INIT;
+ITypeInfo* shared_type_info = nullptr;
+
+// Loads the type information; a failure leaves the next call to try again.
+BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
+{
+    ITypeLib* library = nullptr;
+    HRESULT hr = LoadTypeLibEx(module::path().c_str(), REGKIND_NONE, &library);
+    if (SUCCEEDED(hr)) {
+        hr = library->GetTypeInfoOfGuid(IID__Clicker, &shared_type_info);
+        library->Release();
+    }
+    *static_cast<HRESULT*>(result) = hr;
+    return SUCCEEDED(hr);
+}
+
 } // namespace
 
 HRESULT ClickerObject::Create(REFIID riid, void** out)
@@ -51,8 +69,15 @@ HRESULT ClickerObject::Create(REFIID riid, void** out)
     return hr;
 }
 
+void ClickerObject::ReleaseTypeInfo()
+{
+    if (shared_type_info)
+        shared_type_info->Release();
+    shared_type_info = nullptr;
+}
+
 ClickerObject::ClickerObject()
-    : scanner_(module::folder()),
+    : scanner_(Csp2Dll::process()),
       clicker_(Platform{scanner_, clock_, pump_, directory_}),
       own_interface_(*this)
 {
@@ -62,32 +87,40 @@ ClickerObject::ClickerObject()
 
 ClickerObject::~ClickerObject()
 {
-    if (type_info_)
-        type_info_->Release();
     module::object_destroyed();
 }
 
 template <typename Body>
-HRESULT ClickerObject::member(Body&& body) noexcept
+HRESULT ClickerObject::member(const wchar_t* name, Body&& body) noexcept
 {
     Hold hold(static_cast<_Clicker*>(this));
-    try {
-        body();
-        return S_OK;
-    } catch (...) {
-        return report_current_exception();
-    }
+    return traced(name, body);
 }
 
 template <typename Body>
-HRESULT ClickerObject::field_accessor(Body&& body) noexcept
+HRESULT ClickerObject::field_accessor(const wchar_t* name, Body&& body) noexcept
 {
+    return traced(name, body);
+}
+
+template <typename Body>
+HRESULT ClickerObject::traced(const wchar_t* name, Body&& body) noexcept
+{
+    wchar_t line[80];
+    HRESULT hr = S_OK;
     try {
+        std::swprintf(line, 80, L"%ls enter", name);
+        scanner_.note(line);
         body();
-        return S_OK;
     } catch (...) {
-        return report_current_exception();
+        hr = report_current_exception();
     }
+    std::swprintf(line, 80, L"%ls -> 0x%08lX", name, static_cast<unsigned long>(hr));
+    try {
+        scanner_.note(line);
+    } catch (...) { // out of memory for a diagnostic line: the member's result stands
+    }
+    return hr;
 }
 
 void ClickerObject::OwnInterface::open_clicker()
@@ -139,17 +172,10 @@ ULONG ClickerObject::Release()
 
 HRESULT ClickerObject::type_info(ITypeInfo** info)
 {
-    if (!type_info_) {
-        ITypeLib* library = nullptr;
-        HRESULT hr = LoadTypeLibEx(module::path().c_str(), REGKIND_NONE, &library);
-        if (FAILED(hr))
-            return hr;
-        hr = library->GetTypeInfoOfGuid(IID__Clicker, &type_info_);
-        library->Release();
-        if (FAILED(hr))
-            return hr;
-    }
-    *info = type_info_;
+    HRESULT hr = S_OK;
+    if (!InitOnceExecuteOnce(&type_info_once, load_type_info, &hr, nullptr))
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    *info = shared_type_info;
     return S_OK;
 }
 
@@ -216,43 +242,43 @@ HRESULT ClickerObject::get_startport(VARIANT* startport)
     if (!startport)
         return E_POINTER;
     VariantInit(startport);
-    return field_accessor([&] { variant_to_native(clicker_.get_startport(), startport); });
+    return field_accessor(L"startport", [&] { variant_to_native(clicker_.get_startport(), startport); });
 }
 
 HRESULT ClickerObject::put_startport(VARIANT* startport)
 {
     if (!startport)
         return E_POINTER;
-    return field_accessor([&] { clicker_.put_startport(variant_from_native(*startport)); });
+    return field_accessor(L"let startport", [&] { clicker_.put_startport(variant_from_native(*startport)); });
 }
 
 HRESULT ClickerObject::putref_startport(VARIANT* startport)
 {
     if (!startport)
         return E_POINTER;
-    return field_accessor([&] { clicker_.putref_startport(variant_from_native(*startport)); });
+    return field_accessor(L"set startport", [&] { clicker_.putref_startport(variant_from_native(*startport)); });
 }
 
 HRESULT ClickerObject::get_get_barcode(short* get_barcode)
 {
     if (!get_barcode)
         return E_POINTER;
-    return field_accessor([&] { *get_barcode = clicker_.get_get_barcode(); });
+    return field_accessor(L"get_barcode", [&] { *get_barcode = clicker_.get_get_barcode(); });
 }
 
 HRESULT ClickerObject::put_get_barcode(short get_barcode)
 {
-    return field_accessor([&] { clicker_.put_get_barcode(get_barcode); });
+    return field_accessor(L"let get_barcode", [&] { clicker_.put_get_barcode(get_barcode); });
 }
 
 HRESULT ClickerObject::open_clicker()
 {
-    return member([&] { clicker_.open_clicker(); });
+    return member(L"open_clicker", [&] { clicker_.open_clicker(); });
 }
 
 HRESULT ClickerObject::close_clicker()
 {
-    return member([&] { clicker_.close_clicker(); });
+    return member(L"close_clicker", [&] { clicker_.close_clicker(); });
 }
 
 HRESULT ClickerObject::get_serial(VARIANT* serial)
@@ -260,28 +286,28 @@ HRESULT ClickerObject::get_serial(VARIANT* serial)
     if (!serial)
         return E_POINTER;
     VariantInit(serial);
-    return member([&] { variant_to_native(clicker_.get_serial(), serial); });
+    return member(L"serial", [&] { variant_to_native(clicker_.get_serial(), serial); });
 }
 
 HRESULT ClickerObject::put_lastport(VARIANT* pt)
 {
     if (!pt)
         return E_POINTER;
-    return member([&] { clicker_.put_lastport(variant_from_native(*pt)); });
+    return member(L"let lastport", [&] { clicker_.put_lastport(variant_from_native(*pt)); });
 }
 
 HRESULT ClickerObject::put_newparams(VARIANT* nparams)
 {
     if (!nparams)
         return E_POINTER;
-    return member([&] { clicker_.put_newparams(variant_from_native(*nparams)); });
+    return member(L"let newparams", [&] { clicker_.put_newparams(variant_from_native(*nparams)); });
 }
 
 HRESULT ClickerObject::put_pnewdatetime(BSTR* newdt)
 {
     if (!newdt)
         return E_POINTER;
-    return member([&] { clicker_.put_pnewdatetime(from_bstr(*newdt)); });
+    return member(L"let pnewdatetime", [&] { clicker_.put_pnewdatetime(from_bstr(*newdt)); });
 }
 
 HRESULT ClickerObject::get_alldata(VARIANT* alldata)
@@ -289,21 +315,21 @@ HRESULT ClickerObject::get_alldata(VARIANT* alldata)
     if (!alldata)
         return E_POINTER;
     VariantInit(alldata);
-    return member([&] { variant_to_native(clicker_.get_alldata(), alldata); });
+    return member(L"alldata", [&] { variant_to_native(clicker_.get_alldata(), alldata); });
 }
 
 HRESULT ClickerObject::get_comport(short* comport)
 {
     if (!comport)
         return E_POINTER;
-    return member([&] { *comport = clicker_.get_comport(); });
+    return member(L"comport", [&] { *comport = clicker_.get_comport(); });
 }
 
 HRESULT ClickerObject::get_num_barcodes(short* num_barcodes)
 {
     if (!num_barcodes)
         return E_POINTER;
-    return member([&] { *num_barcodes = clicker_.get_num_barcodes(); });
+    return member(L"num_barcodes", [&] { *num_barcodes = clicker_.get_num_barcodes(); });
 }
 
 HRESULT ClickerObject::get_hello(BSTR* hello)
@@ -311,41 +337,41 @@ HRESULT ClickerObject::get_hello(BSTR* hello)
     if (!hello)
         return E_POINTER;
     *hello = nullptr;
-    return member([&] { *hello = to_bstr(clicker_.get_hello()); });
+    return member(L"hello", [&] { *hello = to_bstr(clicker_.get_hello()); });
 }
 
 HRESULT ClickerObject::get_num_files(short* num_files)
 {
     if (!num_files)
         return E_POINTER;
-    return member([&] { *num_files = clicker_.get_num_files(); });
+    return member(L"num_files", [&] { *num_files = clicker_.get_num_files(); });
 }
 
 HRESULT ClickerObject::get_open_ok(VARIANT_BOOL* open_ok)
 {
     if (!open_ok)
         return E_POINTER;
-    return member([&] { *open_ok = clicker_.get_open_ok(); });
+    return member(L"open_ok", [&] { *open_ok = clicker_.get_open_ok(); });
 }
 
 HRESULT ClickerObject::EmptyScanner()
 {
-    return member([&] { clicker_.EmptyScanner(); });
+    return member(L"EmptyScanner", [&] { clicker_.EmptyScanner(); });
 }
 
 HRESULT ClickerObject::reset_params()
 {
-    return member([&] { clicker_.reset_params(); });
+    return member(L"reset_params", [&] { clicker_.reset_params(); });
 }
 
 HRESULT ClickerObject::getdate()
 {
-    return member([&] { clicker_.getdate(); });
+    return member(L"getdate", [&] { clicker_.getdate(); });
 }
 
 HRESULT ClickerObject::setdate()
 {
-    return member([&] { clicker_.setdate(); });
+    return member(L"setdate", [&] { clicker_.setdate(); });
 }
 
 HRESULT ClickerObject::get_sbarcode(VARIANT* sbarcode)
@@ -353,7 +379,7 @@ HRESULT ClickerObject::get_sbarcode(VARIANT* sbarcode)
     if (!sbarcode)
         return E_POINTER;
     VariantInit(sbarcode);
-    return member([&] { variant_to_native(clicker_.get_sbarcode(), sbarcode); });
+    return member(L"sbarcode", [&] { variant_to_native(clicker_.get_sbarcode(), sbarcode); });
 }
 
 HRESULT ClickerObject::get_stime(VARIANT* stime)
@@ -361,7 +387,7 @@ HRESULT ClickerObject::get_stime(VARIANT* stime)
     if (!stime)
         return E_POINTER;
     VariantInit(stime);
-    return member([&] { variant_to_native(clicker_.get_stime(), stime); });
+    return member(L"stime", [&] { variant_to_native(clicker_.get_stime(), stime); });
 }
 
 HRESULT ClickerObject::get_stype(VARIANT* stype)
@@ -369,7 +395,7 @@ HRESULT ClickerObject::get_stype(VARIANT* stype)
     if (!stype)
         return E_POINTER;
     VariantInit(stype);
-    return member([&] { variant_to_native(clicker_.get_stype(), stype); });
+    return member(L"stype", [&] { variant_to_native(clicker_.get_stype(), stype); });
 }
 
 } // namespace qmx

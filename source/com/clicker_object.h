@@ -4,8 +4,9 @@
 
 #include "com/QMXClicker_h.h"
 #include "core/clicker.h"
-#include "windows/platform.h"
 #include "windows/csp2_dll.h"
+#include "windows/platform.h"
+#include "windows/traced_csp2.h"
 
 #include <windows.h>
 
@@ -15,6 +16,8 @@ class ClickerObject final : public _Clicker, public ISupportErrorInfo {
 public:
     // A new, independent object answering riid.
     static HRESULT Create(REFIID riid, void** out);
+    // Lets go of the type information that every object shares (the DLL is being freed).
+    static void ReleaseTypeInfo();
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
@@ -65,14 +68,18 @@ private:
 
     // Runs a member body: holds a reference on the object for the whole run, so a host
     // that lets go during a settle wait does not destroy it under the member, and turns
-    // any failure into the automation HRESULT with error information.
+    // any failure into the automation HRESULT with error information. The member's entry
+    // and result go to the debug output with its library calls.
     template <typename Body>
-    HRESULT member(Body&& body) noexcept;
+    HRESULT member(const wchar_t* name, Body&& body) noexcept;
     // The same for the accessors of the two public fields, which hold no reference.
     template <typename Body>
-    HRESULT field_accessor(Body&& body) noexcept;
+    HRESULT field_accessor(const wchar_t* name, Body&& body) noexcept;
+    template <typename Body>
+    HRESULT traced(const wchar_t* name, Body&& body) noexcept;
 
-    HRESULT type_info(ITypeInfo** info);
+    // The type information of _Clicker, loaded once for the process.
+    static HRESULT type_info(ITypeInfo** info);
 
     // alldata and reset_params reach open_clicker and EmptyScanner through _Clicker.
     class OwnInterface final : public ClickerInterface {
@@ -86,13 +93,12 @@ private:
     };
 
     LONG references_ = 1;
-    Csp2Dll scanner_;
+    TracedCsp2 scanner_;
     Win32Clock clock_;
     Win32MessagePump pump_;
     Win32Directory directory_;
     Clicker clicker_;
     OwnInterface own_interface_;
-    ITypeInfo* type_info_ = nullptr;
 };
 
 } // namespace qmx

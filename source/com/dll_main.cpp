@@ -3,6 +3,7 @@
 #include "com/clicker_object.h"
 #include "com/module.h"
 #include "com/registration.h"
+#include "windows/runtime_tls.h"
 
 #include <windows.h>
 
@@ -66,11 +67,18 @@ HRESULT register_in(HKEY hive, bool install) noexcept
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         qmx::module::set_instance(instance);
         DisableThreadLibraryCalls(instance);
+    }
+    // Freed by FreeLibrary: the automation runtime is still there to take the type
+    // information back. At process exit it may be gone already. csp2.DLL stays loaded.
+    if (reason == DLL_PROCESS_DETACH) {
+        if (!reserved)
+            qmx::ClickerObject::ReleaseTypeInfo();
+        qmx::runtime_tls::process_detach(reserved);
     }
     return TRUE;
 }

@@ -22,11 +22,6 @@ std::wstring path()
     return module_file_name(the_instance);
 }
 
-std::wstring folder()
-{
-    return folder_of(path());
-}
-
 void object_created()
 {
     InterlockedIncrement(&objects);

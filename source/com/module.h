@@ -8,8 +8,7 @@
 namespace qmx::module {
 
 void set_instance(HINSTANCE instance);
-std::wstring path();   // full path of QMXClicker.dll
-std::wstring folder(); // the folder that holds it
+std::wstring path(); // full path of QMXClicker.dll
 
 void object_created();
 void object_destroyed();

@@ -32,6 +32,30 @@ std::u16string to_u16(const char* ascii)
     return out;
 }
 
+std::u16string as_u16(const std::wstring& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+// The system's text for an error, "%1" standing for the library.
+std::wstring system_reason(DWORD error)
+{
+    wchar_t buffer[512];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  buffer, 512, nullptr);
+    std::wstring text(buffer, length);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    for (std::size_t at; (at = text.find(L"%1")) != std::wstring::npos;)
+        text.replace(at, 2, library_file);
+    if (!text.empty())
+        text += L' ';
+    return text + L"(error " + std::to_wstring(error) + L")";
+}
+
+// nullptr when the folder holds no csp2.DLL. One that is there is the only candidate: if
+// it does not load (not a DLL, the other processor's), that is the error, rather than
+// quietly loading another one from elsewhere.
 HMODULE load_from(const std::wstring& folder)
 {
     if (folder.empty())
@@ -42,7 +66,12 @@ HMODULE load_from(const std::wstring& folder)
     path += library_file;
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return nullptr;
-    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module) {
+        const DWORD error = GetLastError();
+        raise_library_not_loaded(as_u16(path), as_u16(system_reason(error)));
+    }
+    return module;
 }
 
 HMODULE load_from_default_dirs()
@@ -59,38 +88,84 @@ HMODULE load_from_default_dirs()
     return length && length < MAX_PATH ? load_from(system) : nullptr;
 }
 
+const char in_this_module = 0;
+
+// The folder of the module this code is linked into.
+std::wstring own_module_folder()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&in_this_module), &self);
+    return self ? folder_of(module_file_name(self)) : std::wstring();
+}
+
+class Exclusive {
+public:
+    explicit Exclusive(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~Exclusive() { ReleaseSRWLockExclusive(&lock_); }
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
 } // namespace
+
+// Made when the module loads, with nothing to free when it goes but its own memory.
+Csp2Dll Csp2Dll::process_{ProcessWide{}};
 
 Csp2Dll::Csp2Dll(std::wstring own_folder) : own_folder_(std::move(own_folder)) {}
 
+Csp2Dll::Csp2Dll(ProcessWide) : keep_loaded_(true) {}
+
 Csp2Dll::~Csp2Dll()
 {
-    if (module_)
-        FreeLibrary(module_);
+    HMODULE module = module_.load();
+    if (module && !keep_loaded_)
+        FreeLibrary(module);
+}
+
+Csp2Dll& Csp2Dll::process()
+{
+    return process_;
 }
 
 HMODULE Csp2Dll::library()
 {
-    if (!module_) {
-        module_ = load_from(own_folder_);
-        if (!module_)
-            module_ = load_from_default_dirs();
-        if (!module_)
+    HMODULE module = module_.load(std::memory_order_acquire);
+    if (module)
+        return module;
+    Exclusive hold(lock_);
+    module = module_.load(std::memory_order_relaxed);
+    if (!module) {
+        module = load_from(keep_loaded_ ? own_module_folder() : own_folder_);
+        if (!module)
+            module = load_from_default_dirs();
+        if (!module)
             raise_library_not_found(library_name);
+        module_.store(module, std::memory_order_release);
     }
-    return module_;
+    return module;
 }
 
 FARPROC Csp2Dll::bind(Csp2Entry which)
 {
-    FARPROC& slot = entries_[static_cast<std::size_t>(which)];
-    if (!slot) {
+    std::atomic<FARPROC>& slot = entries_[static_cast<std::size_t>(which)];
+    FARPROC address = slot.load(std::memory_order_acquire);
+    if (address)
+        return address;
+    HMODULE module = library();
+    Exclusive hold(lock_);
+    address = slot.load(std::memory_order_relaxed);
+    if (!address) {
         const std::string name(csp2_entry_name(which));
-        slot = GetProcAddress(library(), name.c_str());
-        if (!slot)
+        address = GetProcAddress(module, name.c_str());
+        if (!address)
             raise_entry_not_found(to_u16(name.c_str()), library_name);
+        slot.store(address, std::memory_order_release);
     }
-    return slot;
+    return address;
 }
 
 template <typename Function>

@@ -1,11 +1,13 @@
 // Windows binding of the scanner library: csp2.DLL is loaded at the first call of any
-// entry, and each entry is bound by its exported name at its own first call.
+// entry, and each entry is bound by its exported name at its own first call. Both are
+// safe from any thread, since the component's objects share one binding.
 #pragma once
 
 #include "core/scanner/csp2.h"
 #include "core/scanner/csp2_entries.h"
 
 #include <array>
+#include <atomic>
 #include <string>
 #include <windows.h>
 
@@ -13,11 +15,19 @@ namespace qmx {
 
 class Csp2Dll final : public Csp2 {
 public:
-    // own_folder: the folder of the module that uses the library, searched first. After it
-    // come the safe default directories (the host program's folder, System32, folders
-    // added by the host), never the current directory.
+    // A binding of its own, freeing the library with it (tests). own_folder: the folder of
+    // the module that uses the library, the only place looked at while it holds a
+    // csp2.DLL. Without one come the safe default directories (the host program's folder,
+    // System32, folders added by the host), never the current directory.
     explicit Csp2Dll(std::wstring own_folder);
     ~Csp2Dll() override;
+
+    // The process's binding, looking first in the folder of the module holding this code
+    // (QMXClicker.dll). The library is never freed, not even when that module goes: what
+    // it keeps (an open serial port) outlives every object, as with a module-level
+    // declaration of a DLL.
+    static Csp2Dll& process();
+
     Csp2Dll(const Csp2Dll&) = delete;
     Csp2Dll& operator=(const Csp2Dll&) = delete;
 
@@ -38,14 +48,20 @@ public:
     std::int32_t csp2Restore() override;
 
 private:
+    struct ProcessWide {};
+    explicit Csp2Dll(ProcessWide);
+    static Csp2Dll process_;
+
     HMODULE library();
     FARPROC bind(Csp2Entry entry);
     template <typename Function>
     Function entry(Csp2Entry which);
 
     std::wstring own_folder_;
-    HMODULE module_ = nullptr;
-    std::array<FARPROC, csp2_entry_names.size()> entries_{};
+    bool keep_loaded_ = false;
+    SRWLOCK lock_ = SRWLOCK_INIT; // the load and each binding happen once
+    std::atomic<HMODULE> module_{nullptr};
+    std::array<std::atomic<FARPROC>, csp2_entry_names.size()> entries_{};
 };
 
 } // namespace qmx

@@ -24,11 +24,11 @@ void Win32MessagePump::wait(std::int64_t timeout_ms)
 {
     if (timeout_ms <= 0)
         return;
-    if (quit_seen_) { // the host is quitting: only the time is left to pass
+    // The host is quitting, or the wait itself failed: only the time is left to pass,
+    // without the caller spinning on a wait that returns at once.
+    if (quit_seen_ ||
+        wait_(0, nullptr, static_cast<DWORD>(timeout_ms), QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_FAILED)
         Sleep(static_cast<DWORD>(timeout_ms));
-        return;
-    }
-    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeout_ms), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 } // namespace qmx

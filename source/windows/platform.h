@@ -21,10 +21,17 @@ public:
 // by this pump.
 class Win32MessagePump final : public MessagePump {
 public:
+    using WaitFunction = DWORD(WINAPI*)(DWORD count, const HANDLE* handles, DWORD timeout_ms, DWORD wake_mask,
+                                        DWORD flags);
+
+    // wait_function: MsgWaitForMultipleObjectsEx, or a stand-in for tests.
+    explicit Win32MessagePump(WaitFunction wait_function = MsgWaitForMultipleObjectsEx) : wait_(wait_function) {}
+
     void dispatch_pending() override;
     void wait(std::int64_t timeout_ms) override;
 
 private:
+    WaitFunction wait_;
     bool quit_seen_ = false;
 };
 

@@ -185,7 +185,7 @@ TEST_F(Boundary, AClockTextWithAZeroCharacterIsKeptWhole)
     const std::wstring log = std::wstring(temp) + L"qmx-boundary-" + std::to_wstring(GetCurrentProcessId()) + L".log";
     DeleteFileW(log.c_str());
     SetEnvironmentVariableW(L"QMX_SIM_LOG", log.c_str());
-    clicker = dll->create(); // a fresh library load reads the log setting
+    restart_simulator(); // a new scanner reads the log setting
 
     VARIANT port = v_i2(3);
     ASSERT_EQ(clicker->put_startport(&port), S_OK);
@@ -196,6 +196,7 @@ TEST_F(Boundary, AClockTextWithAZeroCharacterIsKeptWhole)
     ASSERT_EQ(clicker->EmptyScanner(), S_OK);
     clicker.reset();
     SetEnvironmentVariableW(L"QMX_SIM_LOG", nullptr);
+    restart_simulator();
 
     std::ifstream in(log.c_str());
     std::vector<std::string> lines;

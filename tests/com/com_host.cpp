@@ -231,8 +231,16 @@ std::wstring error_info_description()
     return out;
 }
 
+void restart_simulator()
+{
+    HMODULE library = GetModuleHandleW((server_folder() + L"\\csp2.dll").c_str());
+    if (library)
+        export_of<void(WINAPI*)()>(library, "qmxSimRestart")();
+}
+
 void use_scenario(const std::string& text)
 {
+    restart_simulator();
     if (text.empty()) {
         SetEnvironmentVariableW(L"QMX_SIM_SCENARIO", nullptr);
         return;

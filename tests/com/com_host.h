@@ -95,9 +95,13 @@ std::wstring text_of(const VARIANT& value);
 // The description in the thread's error information, cleared by reading it.
 std::wstring error_info_description();
 
-// Points the simulated scanner at a scenario file written from the text; an empty text
-// means the built-in scenario. Takes effect when the library is next loaded, that is
-// once no Clicker of this process is alive.
+// A new simulated scanner, made from the environment at its next call. The server keeps
+// csp2.dll loaded for the life of the process, so the scanner and its settings last
+// until this is called.
+void restart_simulator();
+
+// Points a new simulated scanner at a scenario file written from the text; an empty text
+// means the built-in scenario.
 void use_scenario(const std::string& text);
 
 } // namespace qmx::test

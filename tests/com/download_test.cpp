@@ -6,6 +6,8 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -39,6 +41,75 @@ std::wstring date_digits(DATE value)
     return text;
 }
 
+// This process's debug output, read as a debug viewer reads it (DBWIN_BUFFER), one line
+// per OutputDebugString. Only one reader can be on the machine at a time.
+class DebugOutput {
+public:
+    DebugOutput()
+    {
+        buffer_ready_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+        taken_ = GetLastError() == ERROR_ALREADY_EXISTS;
+        data_ready_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+        mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER");
+        view_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 4096));
+        if (!taken_ && view_)
+            reader_ = CreateThread(nullptr, 0, read, this, 0, nullptr);
+    }
+    ~DebugOutput()
+    {
+        stop();
+        if (view_)
+            UnmapViewOfFile(view_);
+        for (HANDLE h : {mapping_, data_ready_, buffer_ready_})
+            if (h)
+                CloseHandle(h);
+    }
+    DebugOutput(const DebugOutput&) = delete;
+    DebugOutput& operator=(const DebugOutput&) = delete;
+
+    bool listening() const { return reader_ != nullptr; }
+    // Every line so far, once the last one has been read.
+    std::vector<std::string> stop()
+    {
+        if (reader_) {
+            stopping_ = true;
+            WaitForSingleObject(reader_, INFINITE);
+            CloseHandle(reader_);
+            reader_ = nullptr;
+        }
+        return lines_;
+    }
+
+private:
+    static DWORD WINAPI read(void* self)
+    {
+        auto& out = *static_cast<DebugOutput*>(self);
+        const DWORD me = GetCurrentProcessId();
+        for (;;) {
+            SetEvent(out.buffer_ready_);
+            if (WaitForSingleObject(out.data_ready_, 200) != WAIT_OBJECT_0) {
+                if (out.stopping_)
+                    return 0;
+                continue;
+            }
+            DWORD pid;
+            std::memcpy(&pid, out.view_, sizeof pid);
+            std::string line(out.view_ + sizeof pid, strnlen(out.view_ + sizeof pid, 4096 - sizeof pid));
+            if (pid == me) {
+                while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+                    line.pop_back();
+                out.lines_.push_back(line);
+            }
+        }
+    }
+
+    HANDLE buffer_ready_ = nullptr, data_ready_ = nullptr, mapping_ = nullptr, reader_ = nullptr;
+    const char* view_ = nullptr;
+    bool taken_ = false;
+    std::atomic<bool> stopping_{false};
+    std::vector<std::string> lines_;
+};
+
 class Download : public ServerSuite {
 protected:
     void SetUp() override
@@ -58,6 +129,7 @@ protected:
     {
         clicker.reset();
         SetEnvironmentVariableW(L"QMX_SIM_LOG", nullptr);
+        restart_simulator();
         DeleteFileW(log_path.c_str());
     }
 
@@ -203,6 +275,35 @@ TEST_F(Download, AParameterListIsProgrammedOneConversationPerEntry)
         "csp2SetParam 22 01 00 20 20 20 20 20 20 20 20 2 -> 0", "csp2PowerDown -> 0", "csp2Restore -> 0",
     };
     EXPECT_EQ(lines, expected);
+}
+
+TEST_F(Download, EveryMemberAndLibraryCallIsInTheDebugOutput)
+{
+    DebugOutput output;
+    if (!output.listening())
+        GTEST_SKIP() << "another debug viewer is reading the debug output";
+    alldata();
+    std::vector<std::string> lines = output.stop();
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.rfind("QMXClicker: ", 0) != 0; }),
+                lines.end());
+    ASSERT_EQ(lines.size(), 13u);
+    lines[8] = lines[8].substr(0, lines[8].find(" clock "));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "QMXClicker: alldata enter",
+                         "QMXClicker: open_clicker enter",
+                         "QMXClicker: csp2Init(3) -> 0",
+                         "QMXClicker: csp2ReadData() -> 6",
+                         "QMXClicker: csp2GetSystemStatus() -> 0",
+                         "QMXClicker: csp2GetDeviceId(9) -> 0 id 00 12 6B 3F A2 19 04 C7 00",
+                         "QMXClicker: packet loop: csp2GetPacket 6 calls, csp2TimeStamp2Str 6 calls, no failure",
+                         "QMXClicker: csp2WakeUp() -> 0",
+                         "QMXClicker: csp2GetTime() -> 0",
+                         "QMXClicker: csp2PowerDown() -> 0",
+                         "QMXClicker: csp2Restore() -> 0",
+                         "QMXClicker: open_clicker -> 0x00000000",
+                         "QMXClicker: alldata -> 0x00000000",
+                     }));
 }
 
 } // namespace

@@ -199,30 +199,53 @@ TEST_F(Server, FailuresAreAutomationErrorsWithErrorInfo)
     VariantClear(&port);
 }
 
-TEST_F(Server, WithoutTheScannerLibraryOnlyScannerMembersFail)
+TEST_F(Server, TheScannerLibraryAndItsOpenPortOutliveEveryObject)
 {
-    // A copy of the server in a folder of its own, with no csp2.DLL beside it.
+    // A count too large for the member ends it with an error and port 3 still open.
+    use_scenario("read-data 3 40000\n");
+    {
+        ComPtr<_Clicker> first = dll->create();
+        VARIANT port = v_i2(3);
+        ASSERT_EQ(first->put_startport(&port), S_OK);
+        EXPECT_EQ(first->open_clicker(), automation_error(6));
+    }
+    HMODULE library = GetModuleHandleW((server_folder() + L"\\csp2.dll").c_str());
+    ASSERT_NE(library, nullptr) << "unloaded with the last object";
+    auto wake_up = reinterpret_cast<long(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(library, "csp2WakeUp")));
+    EXPECT_EQ(wake_up(), 0) << "the port is still open";
+
+    ComPtr<_Clicker> next = dll->create();
+    EXPECT_EQ(next->close_clicker(), S_OK);
+    EXPECT_EQ(wake_up(), -2) << "another object closed it";
+    use_scenario("");
+}
+
+TEST_F(Server, TheTypeInformationIsLoadedOnceAndShared)
+{
+    // A copy of the server whose file is moved away once the first object has used it.
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"qmx-no-library-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring folder = std::wstring(temp) + L"qmx-type-info-" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(folder.c_str(), nullptr);
-    std::wstring copy = folder + L"\\QMXClicker.dll";
+    const std::wstring copy = folder + L"\\QMXClicker.dll", moved = folder + L"\\moved.dll";
     ASSERT_TRUE(CopyFileW(server_path().c_str(), copy.c_str(), FALSE));
     {
-        ServerDll lonely(copy);
-        ComPtr<_Clicker> c = lonely.create();
-        ASSERT_TRUE(c);
-        BSTR hello = nullptr;
-        EXPECT_EQ(c->get_hello(&hello), S_OK);
-        SysFreeString(hello);
-        EXPECT_EQ(c->open_clicker(), file_not_found);
-        EXPECT_EQ(error_info_description(), L"File not found: csp2.DLL");
-        VARIANT all;
-        VariantInit(&all);
-        EXPECT_EQ(c->get_alldata(&all), file_not_found);
-        EXPECT_EQ(V_VT(&all), VT_EMPTY);
-        EXPECT_EQ(c->close_clicker(), file_not_found);
+        ServerDll server(copy);
+        ITypeInfo* seen = nullptr;
+        {
+            ComPtr<_Clicker> first = server.create();
+            ComPtr<ITypeInfo> info;
+            ASSERT_EQ(first->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), S_OK);
+            seen = info.get();
+        }
+        ASSERT_TRUE(MoveFileW(copy.c_str(), moved.c_str())) << GetLastError();
+        ComPtr<_Clicker> second = server.create();
+        ComPtr<ITypeInfo> info;
+        EXPECT_EQ(second->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), S_OK);
+        EXPECT_EQ(info.get(), seen);
+        EXPECT_NE(dispid_of(second.get(), L"alldata"), DISPID_UNKNOWN);
     }
+    DeleteFileW(moved.c_str());
     DeleteFileW(copy.c_str());
     RemoveDirectoryW(folder.c_str());
 }

@@ -1,5 +1,6 @@
 // The binding to csp2.DLL: where it is looked for, what a missing library or entry gives,
 // retrying, and buffers handed over whole.
+#include "core/automation/text.h"
 #include "windows/csp2_dll.h"
 #include "support/matchers.h"
 #include "temp_folder.h"
@@ -84,6 +85,44 @@ TEST(Csp2Binding, FoldersTheHostAddedAreSearched)
         EXPECT_EQ(library.csp2Init(5), 1005);
     }
     RemoveDllDirectory(cookie);
+}
+
+// The default folders are looked at only when the module's own folder holds no csp2.DLL.
+// (A folder the host added stands for them all here: the host program's folder is shared
+// with the other test programs.)
+TEST(Csp2Binding, ACsp2DllThatDoesNotLoadIsTheErrorAndNoOtherIsTaken)
+{
+    test::TempFolder own(L"own-broken");
+    test::TempFolder added(L"added-valid");
+    place_library(L"full", added.path());
+    DLL_DIRECTORY_COOKIE cookie = AddDllDirectory(added.path().c_str());
+    ASSERT_NE(cookie, nullptr);
+    const std::wstring broken = own.file(L"csp2.DLL");
+    const std::u16string path(broken.begin(), broken.end());
+    auto expect_not_loaded = [&](const char* what) {
+        SCOPED_TRACE(what);
+        Csp2Dll library(own.path());
+        EXPECT_AUTOMATION_ERROR(library.csp2Init(5), 53);
+        const std::u16string description = description_of([&] { library.csp2Init(5); });
+        const std::u16string start = u"File not found: " + path + u" cannot be loaded: ";
+        EXPECT_EQ(description.substr(0, start.size()), start) << narrow_ascii(description);
+        EXPECT_GT(description.size(), start.size() + 8) << "the system's reason";
+    };
+
+    HANDLE file = CreateFileW(broken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "not a library\r\n", 15, &written, nullptr);
+    CloseHandle(file);
+    expect_not_loaded("a text file");
+
+    const std::wstring other = test::program_folder() + (sizeof(void*) == 8 ? L"\\..\\..\\win32" : L"\\..\\..\\win64") +
+                               L"\\csp2.dll";
+    const bool have_other = CopyFileW(other.c_str(), broken.c_str(), FALSE);
+    if (have_other)
+        expect_not_loaded("the other processor's csp2.dll");
+    RemoveDllDirectory(cookie);
+    if (!have_other)
+        GTEST_SKIP() << "no build of csp2.dll for the other processor beside this one";
 }
 
 TEST(Csp2Binding, BuffersTravelWholeWithAZeroAfterThem)

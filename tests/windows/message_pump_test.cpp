@@ -78,5 +78,26 @@ TEST_F(RealPump, AQuitRequestIsLeftForTheHost)
     EXPECT_EQ(message.wParam, 7u);
 }
 
+int failed_waits = 0;
+
+DWORD WINAPI failing_wait(DWORD, const HANDLE*, DWORD, DWORD, DWORD)
+{
+    ++failed_waits;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+}
+
+// The settle wait asks again until the second is over: a wait that returned at once
+// would have it spin at full processor use for up to two seconds.
+TEST(PumpWait, AFailingWaitSleepsOutTheTimeInstead)
+{
+    Win32MessagePump pump(failing_wait);
+    ULONGLONG start = GetTickCount64();
+    pump.wait(300);
+    ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_EQ(failed_waits, 1);
+    EXPECT_GE(elapsed, 250u);
+}
+
 } // namespace
 } // namespace qmx

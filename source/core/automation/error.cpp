@@ -41,6 +41,16 @@ void raise_library_not_found(std::u16string_view library)
     throw AutomationError(ErrorNumber::FileNotFound, std::move(text));
 }
 
+void raise_library_not_loaded(std::u16string_view path, std::u16string_view reason)
+{
+    std::u16string text(standard_description(ErrorNumber::FileNotFound));
+    text += u": ";
+    text += path;
+    text += u" cannot be loaded: ";
+    text += reason;
+    throw AutomationError(ErrorNumber::FileNotFound, std::move(text));
+}
+
 void raise_entry_not_found(std::u16string_view entry, std::u16string_view library)
 {
     std::u16string text(standard_description(ErrorNumber::EntryPointNotFound));

@@ -38,6 +38,8 @@ std::u16string_view standard_description(ErrorNumber number);
 
 [[noreturn]] void raise(ErrorNumber number);
 [[noreturn]] void raise_library_not_found(std::u16string_view library);
+// Also 53, for a library that is there but does not load: its full path and the system's reason.
+[[noreturn]] void raise_library_not_loaded(std::u16string_view path, std::u16string_view reason);
 [[noreturn]] void raise_entry_not_found(std::u16string_view entry, std::u16string_view library);
 
 } // namespace qmx

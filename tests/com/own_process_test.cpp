@@ -1,0 +1,126 @@
+// The server in a process of its own: where no csp2.dll has been loaded yet (a loaded one
+// would be found by its name), and where QMXClicker.dll and the simulated csp2.dll are
+// loaded, used and unloaded 2,000 times. Neither may leave a thread-local storage index
+// or memory behind: a host that loads the component on demand (CoFreeUnusedLibraries)
+// does exactly this, and a process has only about 1,100 indices.
+#include "com_host.h"
+
+#include <gtest/gtest.h>
+#include <oleauto.h>
+#include <psapi.h>
+
+#include <cstdio>
+
+namespace qmx::test {
+namespace {
+
+constexpr int cycles = 2000;
+// What stays is the threads library's record of the unloading thread, about 1 KiB a load.
+constexpr long long memory_bound = 8ll << 20;
+
+DWORD lowest_free_tls_index()
+{
+    DWORD index = TlsAlloc();
+    TlsFree(index);
+    return index;
+}
+
+// The commit charge (PrivateUsage on Windows, which Wine leaves at 0).
+long long committed_bytes()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return static_cast<long long>(counters.PagefileUsage);
+}
+
+// A first cycle lets the system DLLs take what they keep for the process.
+template <typename Cycle>
+void expect_nothing_left_behind(Cycle cycle)
+{
+    cycle();
+    const DWORD index = lowest_free_tls_index();
+    const long long memory = committed_bytes();
+    for (int k = 1; k <= cycles; ++k) {
+        cycle();
+        if (k % 100 == 0) {
+            ASSERT_EQ(lowest_free_tls_index(), index) << "a TLS index stays behind; " << k << " cycles";
+        }
+    }
+    const long long growth = committed_bytes() - memory;
+    std::printf("committed memory after %d cycles: %+lld KiB\n", cycles, growth / 1024);
+    EXPECT_LT(growth, memory_bound);
+}
+
+template <typename F>
+F entry(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+TEST(OwnProcess, WithoutTheScannerLibraryOnlyScannerMembersFail)
+{
+    ASSERT_EQ(GetModuleHandleW(L"csp2.dll"), nullptr) << "runs before anything loads csp2.dll";
+    // A copy of the server in a folder of its own, with no csp2.DLL beside it.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"qmx-no-library-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring copy = folder + L"\\QMXClicker.dll";
+    ASSERT_TRUE(CopyFileW(server_path().c_str(), copy.c_str(), FALSE));
+    {
+        ServerDll lonely(copy);
+        ComPtr<_Clicker> c = lonely.create();
+        ASSERT_TRUE(c);
+        BSTR hello = nullptr;
+        EXPECT_EQ(c->get_hello(&hello), S_OK);
+        SysFreeString(hello);
+        EXPECT_EQ(c->open_clicker(), file_not_found);
+        EXPECT_EQ(error_info_description(), L"File not found: csp2.DLL");
+        VARIANT all;
+        VariantInit(&all);
+        EXPECT_EQ(c->get_alldata(&all), file_not_found);
+        EXPECT_EQ(V_VT(&all), VT_EMPTY);
+        EXPECT_EQ(c->close_clicker(), file_not_found);
+    }
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+TEST(OwnProcess, TheServerLoadedAgainAndAgainLeavesNothingBehind)
+{
+    expect_nothing_left_behind([] {
+        ServerDll server(server_path());
+        ComPtr<_Clicker> clicker = server.create();
+        ASSERT_TRUE(clicker);
+        EXPECT_NE(dispid_of(clicker.get(), L"alldata"), DISPID_UNKNOWN);
+        EXPECT_EQ(clicker->close_clicker(), S_OK) << "reaches csp2Restore";
+        VARIANT port = v_text(L"not a port");
+        clicker->put_startport(&port);
+        VariantClear(&port);
+        EXPECT_EQ(clicker->getdate(), type_mismatch) << "an error on the way";
+        clicker.reset();
+        EXPECT_EQ(server.can_unload_now(), S_OK);
+    });
+}
+
+TEST(OwnProcess, TheSimulatedLibraryLoadedAgainAndAgainLeavesNothingBehind)
+{
+    // A copy of its own, so that it is really unloaded whatever the server keeps loaded.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring copy = std::wstring(temp) + L"qmx-cycle-" + std::to_wstring(GetCurrentProcessId()) + L".dll";
+    ASSERT_TRUE(CopyFileW((server_folder() + L"\\csp2.dll").c_str(), copy.c_str(), FALSE));
+    expect_nothing_left_behind([&] {
+        HMODULE library = LoadLibraryW(copy.c_str());
+        ASSERT_NE(library, nullptr);
+        EXPECT_EQ(entry<long(WINAPI*)(long)>(library, "csp2Init")(3), 0);
+        EXPECT_EQ(entry<long(WINAPI*)()>(library, "csp2ReadData")(), 6);
+        EXPECT_EQ(entry<long(WINAPI*)()>(library, "csp2Restore")(), 0);
+        FreeLibrary(library);
+    });
+    DeleteFileW(copy.c_str());
+}
+
+} // namespace
+} // namespace qmx::test
