@@ -375,14 +375,8 @@ void check_download(const Variant& startport, const ClickerFields& before, const
 }
 
 } // namespace
-} // namespace qmx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+void fuzz_one(Input& in)
 {
-    using namespace qmx;
-    using namespace qmx::fuzz;
-
-    Input in(data, size);
     std::string trace;
     FuzzPlatform fake(trace);
     FuzzedScanner scanner(in, trace);
@@ -416,5 +410,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check_upload_string(after, text);
         }
     }
-    return 0;
 }
+
+} // namespace qmx::fuzz

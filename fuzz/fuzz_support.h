@@ -207,4 +207,15 @@ struct FuzzPlatform {
     int turns = 0;
 };
 
+// One run of the target over the fuzzer's bytes; each target defines it.
+void fuzz_one(Input& in);
+
 } // namespace qmx::fuzz
+
+// libFuzzer's entry, the same for every target.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    qmx::fuzz::Input in(data, size);
+    qmx::fuzz::fuzz_one(in);
+    return 0;
+}

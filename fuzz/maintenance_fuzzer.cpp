@@ -160,14 +160,8 @@ Variant startport_of(Input& in)
 }
 
 } // namespace
-} // namespace qmx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+void fuzz_one(Input& in)
 {
-    using namespace qmx;
-    using namespace qmx::fuzz;
-
-    Input in(data, size);
     std::string trace;
     FuzzPlatform fake(trace);
     FuzzedScanner scanner(in, trace);
@@ -263,5 +257,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(f.new_datetime == clock_text && f.param_list == params);
         FUZZ_CHECK(f.port_no == 0 && f.barcode_count == 0 && f.serial_hex.empty());
     }
-    return 0;
 }
+
+} // namespace qmx::fuzz

@@ -69,14 +69,8 @@ void check_variant(const Variant& v, std::optional<double> number)
 }
 
 } // namespace
-} // namespace qmx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+void fuzz_one(Input& in)
 {
-    using namespace qmx;
-    using namespace qmx::fuzz;
-
-    Input in(data, size);
     const std::u16string text = in.text();
 
     // Text: parse_number decides for to_long and to_short; to_text gives it back.
@@ -131,5 +125,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         else
             FUZZ_CHECK(std::fabs(*back - d) <= std::fabs(d) * 1e-14);
     }
-    return 0;
 }
+
+} // namespace qmx::fuzz

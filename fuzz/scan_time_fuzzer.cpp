@@ -49,15 +49,11 @@ std::optional<int> usual_shape_seconds(const TimeStampText& t)
 }
 
 } // namespace
-} // namespace qmx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+void fuzz_one(Input& in)
 {
-    using namespace qmx;
-    using namespace qmx::fuzz;
-
     TimeStampText text{};
-    std::memcpy(text.data(), data, std::min(size, text.size()));
+    in.fill(text, text.size()); // a short input leaves zero bytes, as a short text would
     const TimeStampText original = text;
 
     Date result = 0;
@@ -89,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool cuttable = s1 >= 3 && s2 != 0;
     FUZZ_CHECK(cuttable == !(error && *error == 5));
     if (!cuttable)
-        return 0;
+        return;
 
     const std::optional<int> month = field(repaired, s1 - 3, 2);
     const std::optional<int> day = field(repaired, s1, s2 - s1 - 1);
@@ -98,17 +94,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!is_date) {
         // Not a date: 1 January 2001, midnight, whatever time the text holds.
         FUZZ_CHECK(!error && result == unreadable_scan_date);
-        return 0;
+        return;
     }
     if (error) {
         FUZZ_CHECK(*error == 13); // a date with a time that cannot be read
         FUZZ_CHECK(usual_shape_seconds(repaired).value_or(-1) < 0);
-        return 0;
+        return;
     }
     const CivilDateTime t = civil_from_date(result);
     FUZZ_CHECK(t.year == expand_two_digit_year(*year) && t.month == *month && t.day == *day);
     FUZZ_CHECK(result >= 0 && result - std::floor(result) < 1.0);
     if (const std::optional<int> seconds = usual_shape_seconds(repaired))
         FUZZ_CHECK(*seconds == t.hour * 3600 + t.minute * 60 + t.second);
-    return 0;
 }
+
+} // namespace qmx::fuzz

@@ -45,14 +45,8 @@ std::int16_t any_count(Input& in)
 }
 
 } // namespace
-} // namespace qmx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+void fuzz_one(Input& in)
 {
-    using namespace qmx;
-    using namespace qmx::fuzz;
-
-    Input in(data, size);
     auto fields = std::make_unique<ClickerFields>();
     ClickerFields& f = *fields;
     f.barcode_count = any_count(in);
@@ -107,5 +101,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(error == expected);
     if (!error)
         check_upload_string(f, text);
-    return 0;
 }
+
+} // namespace qmx::fuzz

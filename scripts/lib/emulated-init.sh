@@ -1,11 +1,13 @@
 #!/bin/sh
 # /init of the initramfs that scripts/lib/emulated.sh boots under QEMU. Runs under the
 # static busybox: the root is this machine's / (read-only over virtio-9p) with a tmpfs
-# overlay on top, plus one writable 9p share at its own path. It runs the job written
-# into the share, leaves its exit code there and powers off.
+# overlay on top, plus one writable share at its own path. It runs the job written into
+# the share, leaves its output and exit code there and powers off.
 #
 # Kernel command line: qmx.share=PATH (the share's path on the machine and in the guest)
 # and qmx.job=PATH (the job's folder inside the share, holding job.sh).
+#
+# 9p tags: hostroot (the machine's /, read-only), share and shareout (both the share).
 export PATH=/bin
 
 fail() {
@@ -32,13 +34,14 @@ for word in $cmdline; do
 done
 if [ -z "$share" ] || [ -z "$job" ]; then fail "qmx.share= and qmx.job= are needed"; fi
 
-# msize: the larger the message, the fewer round trips per read. cache=loose: nothing
-# changes the machine's files behind the guest's back during a run, so the guest may
-# keep what it read (the big win under emulation: each 9p round trip is slow).
-opts=trans=virtio,version=9p2000.L,msize=512000,cache=loose
-mount_9p() { # TAG DIR [EXTRA]: the virtio device may still be settling; retry briefly.
+# msize: the larger the message, the fewer round trips (each one is slow under
+# emulation). cache=loose: nothing changes these files behind the guest's back during a
+# run, so the guest may keep what it read; cache=none: writes go out in msize pieces
+# (a cached mount writes back page by page: about 7 MB/s here, against about 45 MB/s).
+opts=trans=virtio,version=9p2000.L,msize=512000
+mount_9p() { # TAG DIR OPTIONS: the virtio device may still be settling; retry briefly.
     tries=0
-    until mount -t 9p -o "$opts${3:+,$3}" "$1" "$2"; do
+    until mount -t 9p -o "$opts,$3" "$1" "$2"; do
         tries=$((tries + 1))
         [ "$tries" -lt 20 ] || return 1
         sleep 0.2
@@ -46,7 +49,7 @@ mount_9p() { # TAG DIR [EXTRA]: the virtio device may still be settling; retry b
 }
 
 mkdir -p /lower /rw /newroot
-mount_9p hostroot /lower ro || fail "cannot mount the machine's / (9p tag hostroot)"
+mount_9p hostroot /lower ro,cache=loose || fail "cannot mount the machine's / (9p tag hostroot)"
 # Every change to the root lands in this tmpfs and is gone at power-off.
 mount -t tmpfs -o mode=755 tmpfs /rw
 mkdir -p /rw/upper /rw/work
@@ -62,16 +65,63 @@ mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts $r/dev/pts
 mount -t tmpfs -o mode=1777 tmpfs $r/dev/shm
 mount -t tmpfs -o mode=1777 tmpfs $r/tmp
 mount -t tmpfs -o mode=755 tmpfs $r/run
-# The share last: it may lie under /tmp or /run.
-mkdir -p "$r$share"
-mount_9p share "$r$share" || fail "cannot mount the share at $share (9p tag share)"
-[ -f "$r$job/job.sh" ] || fail "no job at $job/job.sh"
 
-chroot $r /bin/bash "$job/job.sh" >"$r$job/output" 2>&1 </dev/null
+# The share, last as it may lie under /tmp or /run. The job sees an overlay: reads come
+# over the cached 9p mount, writes collect in a tmpfs, and copy_back below writes them
+# to the share at the end through the uncached mount. So a new Wine prefix (about
+# 600 MB) goes out in large pieces, and small writes cost the job nothing.
+mkdir -p /share/lower /share/out /share/rw "$r$share"
+mount_9p share /share/lower cache=loose || fail "cannot mount the share (9p tag share)"
+mount_9p shareout /share/out cache=none || fail "cannot mount the share (9p tag shareout)"
+mount -t tmpfs -o mode=755,size=75% tmpfs /share/rw
+mkdir -p /share/rw/upper /share/rw/work
+mount -t overlay overlay -o lowerdir=/share/lower,upperdir=/share/rw/upper,workdir=/share/rw/work "$r$share" ||
+    fail "cannot mount the overlay on the share"
+
+# The job's own folder, reached around the overlay: the job's output goes straight to
+# the share, so that it is there even if the guest never gets to copy_back.
+jobdir=/share/lower${job#"$share"}
+[ -f "$jobdir/job.sh" ] || fail "no job at $job/job.sh"
+
+# copy_back: writes the job's changes to the share. The overlay's upper layer holds
+# exactly the files and folders that the job created or changed; a folder there may
+# also have lost entries (deleted files, or a folder removed and made anew), so in each
+# such folder whatever the share has that the job's view no longer shows goes too.
+copy_back() {
+    # Without the overlay the view below would be an empty folder: delete nothing.
+    grep -q " $r$share overlay " /proc/mounts || { echo "emulated-init: the share's overlay is gone" >&2; return 1; }
+    up=/share/rw/upper view=$r$share out=/share/out
+    cd "$up" || return 1
+    find . -type d | while IFS= read -r d; do
+        [ -d "$out/$d" ] || { rm -f "$out/$d"; mkdir -p "$out/$d"; }
+        chmod "$(stat -c %a "$d")" "$out/$d"
+        for e in "$out/$d"/* "$out/$d"/.*; do
+            name=${e##*/}
+            case $name in . | ..) continue ;; esac
+            [ -e "$e" ] || [ -L "$e" ] || continue # a pattern that matched nothing
+            [ -e "$view/$d/$name" ] || [ -L "$view/$d/$name" ] || rm -rf "$e"
+        done
+    done
+    # Whiteouts (character devices) only mark deletions, handled above.
+    find . ! -type d ! -type c | while IFS= read -r f; do
+        [ ! -d "$out/$f" ] || rm -rf "${out:?}/$f"
+        cp -a "$f" "$out/$f" || echo "emulated-init: cannot copy $share/${f#./} back" >&2
+    done
+    cd /
+}
+
+chroot $r /bin/bash "$job/job.sh" >"$jobdir/output" 2>&1 </dev/null
 status=$?
-# Written last and renamed, so the caller sees a code only from a finished job.
-echo "$status" >"$r$job/status.new" && mv "$r$job/status.new" "$r$job/status"
+# Whatever the job left running could still write: end it before copying.
+kill -KILL -1 2>/dev/null
+sleep 0.5
+started=$(date +%s)
+copy_back || status=125
+echo "emulated-init: job exit code $status; its changes written back in $(($(date +%s) - started)) s" >/dev/console
 sync
-umount "$r$share" 2>/dev/null
+# Written last, through the mount that copy_back used, and renamed, so the caller sees
+# an exit code only once everything is in the share.
+echo "$status" >"/share/out${job#"$share"}/status.new" &&
+    mv "/share/out${job#"$share"}/status.new" "/share/out${job#"$share"}/status"
 sync
 poweroff -f

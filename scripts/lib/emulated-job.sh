@@ -3,20 +3,21 @@
 # in the folder and with the variables that run_emulated's job script set up. Exits
 # with CMD's exit code.
 #
-# QMX_EMULATED_PREFETCH: files (blank-separated) to read once before CMD. Programs that
-#   Wine maps straight from 9p fault their pages in one at a time, which costs seconds
-#   per test program under emulation; a plain sequential read fills the guest's page
-#   cache in big requests first.
-# QMX_EMULATED_WINESERVER=0: no persistent wineserver (see below).
+# QMX_EMULATED_PREFETCH: files (blank-separated, globs allowed) to read once before CMD.
+#   Wine loading a program straight from 9p costs seconds per test program under
+#   emulation (many small reads); one sequential read first fills the guest's page
+#   cache in big requests.
+# QMX_EMULATED_WINESERVER=1: one persistent wineserver for $WINEPREFIX around CMD (see
+#   below). Off by default: a CMD such as scripts/lib/in_wine keeps its own.
 
 for file in ${QMX_EMULATED_PREFETCH:-}; do
     [ ! -f "$file" ] || cat -- "$file" >/dev/null
 done
 
 # Under emulation a Wine session costs about 30 s to start (the server loads the
-# registry, the system processes start), so the whole job shares one server per prefix.
+# registry, the system processes start), so the whole job may share one server.
 wineserver=
-if [ -n "${WINEPREFIX:-}" ] && [ "${QMX_EMULATED_WINESERVER:-1}" = 1 ] && [ -x /usr/lib/wine/wineserver ]; then
+if [ "${QMX_EMULATED_WINESERVER:-0}" = 1 ] && [ -n "${WINEPREFIX:-}" ] && [ -x /usr/lib/wine/wineserver ]; then
     wineserver=/usr/lib/wine/wineserver
     # It must run in the prefix's folder; Wine fills an empty folder as a new prefix.
     mkdir -p "$WINEPREFIX"

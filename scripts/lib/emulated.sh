@@ -1,18 +1,17 @@
 # Runs commands in a QEMU guest with software CPU emulation, for machines whose kernel
 # refuses 32-bit programs (the i686 build's suites need the 32-bit Wine loader). The
-# guest is booted from this machine's own files: Debian's kernel (downloaded, not
-# installed), a small busybox initramfs (emulated-init.sh), and this machine's / shared
-# read-only over virtio-9p under a throwaway tmpfs overlay. One folder of the caller's
-# is shared writable at its own path. Sourced by common.sh, which defines root, build,
-# say and as_root.
+# guest boots from this machine's own files: Debian's kernel (downloaded and unpacked
+# here, not installed), a small busybox initramfs whose init is emulated-init.sh, and
+# this machine's / shared read-only over virtio-9p under a throwaway tmpfs overlay. One
+# folder of the caller's is shared writable at its own path; emulated-job.sh runs the
+# command in there. Sourced by common.sh, which defines root, build, say and as_root.
 # shellcheck shell=bash disable=SC2154 # root and build: common.sh sets them.
 
-# The 32-bit Wine loader; the suites of the i686 build need it.
-wine32=/usr/lib/wine/wine
-
-# 0 when this machine runs 32-bit programs itself and no one asked for the emulator.
+# 0 when this machine runs the 32-bit Wine loader itself (the i686 build's suites need
+# it) and QMX_FORCE_EMULATED=1 does not ask for the emulator anyway.
 can_run_32bit() {
-    [ "${QMX_FORCE_EMULATED:-0}" != 1 ] && "$wine32" --version >/dev/null 2>&1
+    [ "${QMX_FORCE_EMULATED:-0}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+    return 1
 }
 
 emulator_dir() { printf '%s/emulator' "$build"; }
@@ -147,10 +146,13 @@ emulated_initramfs() {
 
 # run_emulated SHARE_DIR CMD [ARGS...]: runs CMD in the guest, in the caller's folder,
 # with the caller's WINE*, QMX_*, LANG, LC_ALL, HOME and PATH. SHARE_DIR (created if
-# missing) is writable at its own path; the rest of / reads as here, and whatever the
-# job changes there is discarded. Prints the job's output when the guest ends and
-# returns its exit code, or non-zero with the end of the console log if it left none.
-# emulated-job.sh runs CMD in the guest: with WINEPREFIX set, under one wineserver.
+# missing) is writable at its own path: what the job creates, changes or deletes there
+# reaches this machine when the job ends (not if the guest dies first). The rest of /
+# reads as here, except /tmp, /run and /dev/shm (empty), and what the job changes there
+# is discarded. Prints the job's output when the guest ends and returns its exit code,
+# or non-zero with the end of the console log if the guest left no exit code.
+# emulated-job.sh runs CMD in the guest; it reads QMX_EMULATED_PREFETCH (files to read
+# ahead) and QMX_EMULATED_WINESERVER=1 (one persistent wineserver around CMD).
 # QMX_EMULATED_TIMEOUT (seconds, 3600), QMX_EMULATED_MEMORY (MiB, 8192) and
 # QMX_EMULATED_CPUS (2) size the guest.
 run_emulated() {
@@ -175,10 +177,12 @@ run_emulated() {
             esac
         done < <(compgen -e)
         printf 'cd %q || exit 125\n' "$PWD"
-        printf 'exec /bin/bash %q' "$root/scripts/lib/emulated-job.sh"
+        printf 'exec /bin/bash %q' "$job/emulated-job.sh"
         printf ' %q' "$@"
         echo
     } >"$job/job.sh"
+    # A copy beside it: the guest's fresh /tmp hides a repository that lies under /tmp.
+    cp "$root/scripts/lib/emulated-job.sh" "$job/"
 
     say "running in the emulator: $*"
     started=$(date +%s)
@@ -194,6 +198,7 @@ run_emulated() {
         -append "console=ttyS0 quiet panic=-1 qmx.share=$share qmx.job=$job" \
         -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
         -virtfs "local,path=$share,mount_tag=share,security_model=none,multidevs=remap" \
+        -virtfs "local,path=$share,mount_tag=shareout,security_model=none,multidevs=remap" \
         </dev/null >"$job/qemu.log" 2>&1 || status=$?
     seconds=$(($(date +%s) - started))
 

@@ -1,5 +1,6 @@
 #include "com/clicker_object.h"
 
+#include "com/com_ptr.h"
 #include "com/error_info.h"
 #include "com/module.h"
 #include "windows/csp2_dll.h"
@@ -44,12 +45,10 @@ ITypeInfo* shared_type_info = nullptr;
 // Loads the type information; a failure leaves the next call to try again.
 BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
 {
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadTypeLibEx(module::path().c_str(), REGKIND_NONE, &library);
-    if (SUCCEEDED(hr)) {
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(module::path().c_str(), REGKIND_NONE, library.out());
+    if (SUCCEEDED(hr))
         hr = library->GetTypeInfoOfGuid(IID__Clicker, &shared_type_info);
-        library->Release();
-    }
     *static_cast<HRESULT*>(result) = hr;
     return SUCCEEDED(hr);
 }
@@ -58,15 +57,13 @@ BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
 
 HRESULT ClickerObject::Create(REFIID riid, void** out)
 {
-    ClickerObject* object = nullptr;
+    ComPtr<ClickerObject> object;
     try {
-        object = new ClickerObject();
+        object = ComPtr<ClickerObject>(new ClickerObject());
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-    HRESULT hr = object->QueryInterface(riid, out);
-    object->Release();
-    return hr;
+    return object->QueryInterface(riid, out);
 }
 
 void ClickerObject::ReleaseTypeInfo()

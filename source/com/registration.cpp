@@ -4,6 +4,7 @@
 #include "com/registration.h"
 
 #include "com/QMXClicker_h.h"
+#include "com/com_ptr.h"
 
 #include <algorithm>
 #include <oleauto.h>
@@ -217,19 +218,16 @@ private:
 // HELPDIR is given, so that it names the folder registered last.
 HRESULT register_type_library(const Target& target, const std::wstring& path)
 {
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.out());
     if (FAILED(hr))
         return hr;
     std::wstring file = path, help = folder_of(path);
-    {
-        ClassesRootAt root(target.own.key);
-        hr = root.status();
-        if (SUCCEEDED(hr))
-            hr = target.per_user ? RegisterTypeLibForUser(library, file.data(), help.data())
-                                 : RegisterTypeLib(library, file.data(), help.data());
-    }
-    library->Release();
+    ClassesRootAt root(target.own.key);
+    hr = root.status();
+    if (SUCCEEDED(hr))
+        hr = target.per_user ? RegisterTypeLibForUser(library.get(), file.data(), help.data())
+                             : RegisterTypeLib(library.get(), file.data(), help.data());
     return hr;
 }
 

@@ -68,21 +68,7 @@ public:
     std::vector<std::pair<std::int32_t, ParamBuffer>> set_params;
     std::vector<std::int32_t> sizes; // every size argument, in order
 
-    std::int32_t csp2Init(std::int32_t port) override;
-    std::int32_t csp2ReadData() override;
-    std::int32_t csp2GetSystemStatus() override;
-    std::int32_t csp2GetDeviceId(DeviceIdBuffer& id, std::int32_t size) override;
-    std::int32_t csp2GetPacket(PacketBuffer& packet, std::int32_t number, std::int32_t size) override;
-    std::int32_t csp2TimeStamp2Str(const TimeStampBytes& stamp, TimeStampText& text, std::int32_t size) override;
-    std::int32_t csp2WakeUp() override;
-    std::int32_t csp2GetTime(ClockBytes& clock) override;
-    std::int32_t csp2SetTime(ClockBytes& clock) override;
-    std::int32_t csp2PowerDown() override;
-    std::int32_t csp2ClearData() override;
-    std::int32_t csp2SetDefaults() override;
-    std::int32_t csp2Interrogate() override;
-    std::int32_t csp2SetParam(std::int32_t param, ParamBuffer& value, std::int32_t size) override;
-    std::int32_t csp2Restore() override;
+    QMX_CSP2_OVERRIDES;
 
 private:
     std::int32_t logged(std::string call, std::int32_t result);
