@@ -50,12 +50,15 @@ build_tree() {
 
 build_native() { configure native && build_tree native "$@"; }
 build_win64() { configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=x86_64 && build_tree win64 "$@"; }
-# Under an emulated processor the 32-bit tests get ten times their time limits.
+# Under emulation the 32-bit prefixes live in the guest's memory (writing hundreds of
+# megabytes back through the shared folder costs more than making them anew), and the
+# tests get ten times their time limits.
+emulated_wine32_prefix=/tmp/qmx-wine32/wineprefix
 build_win32() {
-    local scale=1
-    can_run_32bit || scale=10
+    local scale=1 prefix="$build/win32/wineprefix"
+    can_run_32bit || scale=10 prefix=$emulated_wine32_prefix
     configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=i686 \
-        -DQMX_TIMEOUT_SCALE=$scale && build_tree win32 "$@"
+        -DQMX_TIMEOUT_SCALE=$scale -DQMX_WINEPREFIX="$prefix" && build_tree win32 "$@"
 }
 # clang with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests and the fuzzers.
 build_sanitize() {
@@ -114,6 +117,7 @@ use_wine() {
         *) say "no Wine for '$1'"; return 2 ;;
     esac
     export WINEARCH=$1 WINEPREFIX="$build/$1/wineprefix"
+    [ "$1" != win32 ] || WINEPREFIX=${QMX_WINE32_PREFIX:-$WINEPREFIX}
 }
 use_wine win64
 
@@ -180,5 +184,6 @@ with_wine32() {
         say "FAILED: neither 32-bit Wine nor the emulated guest (QEMU, Debian's kernel, busybox-static) is available"
         return 1
     fi
+    export QMX_WINE32_PREFIX=$emulated_wine32_prefix
     run_emulated "$build/win32" "$@"
 }
