@@ -35,9 +35,9 @@ done
 if [ -z "$share" ] || [ -z "$job" ]; then fail "qmx.share= and qmx.job= are needed"; fi
 
 # msize: the larger the message, the fewer round trips (each one is slow under
-# emulation). cache=loose: nothing changes these files behind the guest's back during a
-# run, so the guest may keep what it read; cache=none: writes go out in msize pieces
-# (a cached mount writes back page by page: about 7 MB/s here, against about 45 MB/s).
+# emulation). cache=loose: the guest keeps what it read, as nothing may change these
+# files on the machine while a job runs; cache=none: writes go out in msize pieces (a
+# cached mount writes back page by page: about 7 MB/s here, against about 45 MB/s).
 opts=trans=virtio,version=9p2000.L,msize=512000
 mount_9p() { # TAG DIR OPTIONS: the virtio device may still be settling; retry briefly.
     tries=0
@@ -60,6 +60,11 @@ r=/newroot
 mount -t proc proc $r/proc
 mount -t sysfs sysfs $r/sys
 mount -t devtmpfs devtmpfs $r/dev
+# What udev would add, and bash's process substitution needs.
+ln -s /proc/self/fd $r/dev/fd
+ln -s /proc/self/fd/0 $r/dev/stdin
+ln -s /proc/self/fd/1 $r/dev/stdout
+ln -s /proc/self/fd/2 $r/dev/stderr
 mkdir -p $r/dev/pts $r/dev/shm
 mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts $r/dev/pts
 mount -t tmpfs -o mode=1777 tmpfs $r/dev/shm
@@ -83,41 +88,27 @@ mount -t overlay overlay -o lowerdir=/share/lower,upperdir=/share/rw/upper,workd
 jobdir=/share/lower${job#"$share"}
 [ -f "$jobdir/job.sh" ] || fail "no job at $job/job.sh"
 
-# copy_back: writes the job's changes to the share. The overlay's upper layer holds
-# exactly the files and folders that the job created or changed; a folder there may
-# also have lost entries (deleted files, or a folder removed and made anew), so in each
-# such folder whatever the share has that the job's view no longer shows goes too.
+# copy_back: writes the job's changes to the share (emulated-copyback.sh, with this
+# machine's tools in the new root).
 copy_back() {
-    # Without the overlay the view below would be an empty folder: delete nothing.
+    # Without the overlay the job's view would be an empty folder: delete nothing.
     grep -q " $r$share overlay " /proc/mounts || { echo "emulated-init: the share's overlay is gone" >&2; return 1; }
-    up=/share/rw/upper view=$r$share out=/share/out
-    cd "$up" || return 1
-    find . -type d | while IFS= read -r d; do
-        [ -d "$out/$d" ] || { rm -f "$out/$d"; mkdir -p "$out/$d"; }
-        chmod "$(stat -c %a "$d")" "$out/$d"
-        for e in "$out/$d"/* "$out/$d"/.*; do
-            name=${e##*/}
-            case $name in . | ..) continue ;; esac
-            [ -e "$e" ] || [ -L "$e" ] || continue # a pattern that matched nothing
-            [ -e "$view/$d/$name" ] || [ -L "$view/$d/$name" ] || rm -rf "$e"
-        done
-    done
-    # Whiteouts (character devices) only mark deletions, handled above.
-    find . ! -type d ! -type c | while IFS= read -r f; do
-        [ ! -d "$out/$f" ] || rm -rf "${out:?}/$f"
-        cp -a "$f" "$out/$f" || echo "emulated-init: cannot copy $share/${f#./} back" >&2
-    done
-    cd /
+    mkdir -p $r/run/qmx/upper $r/run/qmx/out
+    mount --bind /share/rw/upper $r/run/qmx/upper &&
+        mount --bind /share/out $r/run/qmx/out &&
+        chroot $r /bin/bash "$job/emulated-copyback.sh" /run/qmx/upper "$share" /run/qmx/out
 }
 
 chroot $r /bin/bash "$job/job.sh" >"$jobdir/output" 2>&1 </dev/null
 status=$?
+# On the console, so that a guest that never ends shows whether the job did.
+echo "emulated-init: the job ended with exit code $status; writing its changes back" >/dev/console
 # Whatever the job left running could still write: end it before copying.
 kill -KILL -1 2>/dev/null
 sleep 0.5
 started=$(date +%s)
 copy_back || status=125
-echo "emulated-init: job exit code $status; its changes written back in $(($(date +%s) - started)) s" >/dev/console
+echo "emulated-init: written back in $(($(date +%s) - started)) s" >/dev/console
 sync
 # Written last, through the mount that copy_back used, and renamed, so the caller sees
 # an exit code only once everything is in the share.

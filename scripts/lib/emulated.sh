@@ -3,8 +3,10 @@
 # guest boots from this machine's own files: Debian's kernel (downloaded and unpacked
 # here, not installed), a small busybox initramfs whose init is emulated-init.sh, and
 # this machine's / shared read-only over virtio-9p under a throwaway tmpfs overlay. One
-# folder of the caller's is shared writable at its own path; emulated-job.sh runs the
-# command in there. Sourced by common.sh, which defines root, build, say and as_root.
+# folder of the caller's is shared writable at its own path: the job writes into a tmpfs
+# overlay on it, and emulated-copyback.sh writes the changes back when the job ends;
+# emulated-job.sh runs the command. Sourced by common.sh, which defines root, build, say
+# and as_root.
 # shellcheck shell=bash disable=SC2154 # root and build: common.sh sets them.
 
 # 0 when this machine runs the 32-bit Wine loader itself (the i686 build's suites need
@@ -147,10 +149,12 @@ emulated_initramfs() {
 # run_emulated SHARE_DIR CMD [ARGS...]: runs CMD in the guest, in the caller's folder,
 # with the caller's WINE*, QMX_*, LANG, LC_ALL, HOME and PATH. SHARE_DIR (created if
 # missing) is writable at its own path: what the job creates, changes or deletes there
-# reaches this machine when the job ends (not if the guest dies first). The rest of /
-# reads as here, except /tmp, /run and /dev/shm (empty), and what the job changes there
-# is discarded. Prints the job's output when the guest ends and returns its exit code,
-# or non-zero with the end of the console log if the guest left no exit code.
+# reaches this machine when the job ends (not if the guest dies first), and nothing
+# else may change SHARE_DIR meanwhile (the guest caches what it read, and a second guest
+# on the same folder would undo the first one's work). The rest of / reads as here,
+# except /tmp, /run and /dev/shm (empty), and what the job changes there is discarded.
+# Prints the job's output when the guest ends and returns its exit code, or non-zero
+# with the end of the console log if the guest left no exit code.
 # emulated-job.sh runs CMD in the guest; it reads QMX_EMULATED_PREFETCH (files to read
 # ahead) and QMX_EMULATED_WINESERVER=1 (one persistent wineserver around CMD).
 # QMX_EMULATED_TIMEOUT (seconds, 3600), QMX_EMULATED_MEMORY (MiB, 8192) and
@@ -161,9 +165,10 @@ run_emulated() {
     emulated_prepare
     mkdir -p "$share"
     share=$(realpath "$share")
-    # The kernel command line splits on blanks and QEMU's options on commas.
+    # The kernel command line splits on blanks and QEMU's options on commas; / itself is
+    # the read-only root.
     case $share in
-        *[[:space:],]*) say "run_emulated: the share's path may not hold blanks or commas: $share"; return 2 ;;
+        / | *[[:space:],]*) say "run_emulated: cannot share $share (no blanks or commas, not /)"; return 2 ;;
     esac
     local dir job name status=0 started seconds
     dir=$(emulator_dir)
@@ -181,8 +186,8 @@ run_emulated() {
         printf ' %q' "$@"
         echo
     } >"$job/job.sh"
-    # A copy beside it: the guest's fresh /tmp hides a repository that lies under /tmp.
-    cp "$root/scripts/lib/emulated-job.sh" "$job/"
+    # Copies beside it: the guest's fresh /tmp would hide a repository under /tmp.
+    cp "$root/scripts/lib/emulated-job.sh" "$root/scripts/lib/emulated-copyback.sh" "$job/"
 
     say "running in the emulator: $*"
     started=$(date +%s)
@@ -208,7 +213,11 @@ run_emulated() {
         status=$(cat "$job/status")
         say "the emulated job ended with exit code $status after ${seconds}s"
     else
-        say "the guest left no exit code (QEMU's exit code $status after ${seconds}s); the end of its console:"
+        if [ "$status" -eq 124 ]; then
+            say "the guest was stopped after ${QMX_EMULATED_TIMEOUT:-3600}s (QMX_EMULATED_TIMEOUT); the end of its console:"
+        else
+            say "the guest left no exit code (QEMU's exit code $status after ${seconds}s); the end of its console:"
+        fi
         tail -n 40 "$job/qemu.log" "$job/console.log" >&2 || true
         [ "$status" -ne 0 ] || status=125
     fi
