@@ -36,22 +36,24 @@ void give_back()
     TlsFree(claimed);
 }
 
-struct Claim {
-    Claim()
-    {
-        DWORD lowest = TlsAlloc();
-        TlsFree(lowest);
-        pthread_self(); // the threads library takes the lowest free index now
-        if (lowest != TLS_OUT_OF_INDEXES && TlsGetValue(lowest))
-            claimed = lowest;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&claimed), &own_module);
-        std::atexit(give_back); // registered first, so it runs after every other destructor
-    }
-};
+void claim()
+{
+    DWORD lowest = TlsAlloc();
+    TlsFree(lowest);
+    pthread_self(); // the threads library takes the lowest free index now
+    if (lowest != TLS_OUT_OF_INDEXES && TlsGetValue(lowest))
+        claimed = lowest;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&claimed), &own_module);
+    std::atexit(give_back); // registered first, so it runs after every other destructor
+}
 
-// Before every other static object of the module.
-Claim claim __attribute__((init_priority(101)));
+// Run by the C runtime's start-up (after its own .CRT$XIAA entry sets up atexit), before
+// any constructor. A constructor would be too late on i686: the first one there, the
+// DWARF-2 unwinder's frame registration, already has the threads library take its index
+// (through pthread_once), so the index would not be known and would stay behind per load;
+// its atexit would also come before ours.
+[[gnu::used, gnu::section(".CRT$XIB")]] void (*claim_first)() = claim;
 
 } // namespace
 
