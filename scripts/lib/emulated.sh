@@ -189,6 +189,11 @@ run_emulated() {
     # Copies beside it: the guest's fresh /tmp would hide a repository under /tmp.
     cp "$root/scripts/lib/emulated-job.sh" "$root/scripts/lib/emulated-copyback.sh" "$job/"
 
+    # One guest at a time on this machine: each takes QMX_EMULATED_MEMORY and both CPUs,
+    # so a second one would only starve the first against its time limits.
+    local lock
+    exec {lock}>>"${QMX_EMULATED_LOCK:-/run/lock/qmx-emulated.lock}"
+    flock -n "$lock" || { say "waiting for another emulated guest to end"; flock "$lock"; }
     say "running in the emulator: $*"
     started=$(date +%s)
     # -cpu max,-smap: with SMAP, QEMU 7.2 faults on every return to 32-bit user code.
@@ -206,6 +211,7 @@ run_emulated() {
         -virtfs "local,path=$share,mount_tag=shareout,security_model=none,multidevs=remap" \
         </dev/null >"$job/qemu.log" 2>&1 || status=$?
     seconds=$(($(date +%s) - started))
+    exec {lock}>&-
 
     [ ! -f "$job/output" ] || cat "$job/output"
     cp "$job/console.log" "$dir/last-console.log" 2>/dev/null || true
