@@ -5,11 +5,18 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build="$root/build"
 jobs=$(nproc 2>/dev/null || echo 2)
+# ctest's parallel jobs where it is not given -j (the emulated guest sets its own).
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$jobs}
 
-# wine32 is the i386 package that runs the shipped 32-bit build.
-packages=(cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev libbenchmark-dev clang
-          libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine32:i386
-          wine64-tools)
+# The emulated guest takes its shared folder on the kernel's command line (split at
+# blanks) and in QEMU's options (split at commas), and Wine's tools and CMake's
+# generated commands handle neither everywhere.
+case $root in
+    *[[:space:],]*)
+        printf '== the repository is at "%s": its path must have no blanks or commas; clone it elsewhere\n' "$root" >&2
+        exit 2
+        ;;
+esac
 
 say() { printf '== %s\n' "$*" >&2; }
 
@@ -17,17 +24,96 @@ as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# Installs whatever of the project's packages this machine lacks (one apt-get update).
+# The Debian packages each kind of work needs; ensure_packages takes the kinds. The
+# win32 tree's suites also run the x86-64 surrogate client and a 64-bit prefix with its
+# 32-bit side, so they need both compilers and both Wines.
+declare -A package_kinds=(
+    [build]="cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev"
+    [sanitize]="clang libclang-rt-14-dev"
+    [bench]="libbenchmark-dev"
+    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools"
+    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386"
+    [installers]="wixl msitools"
+    [emulator]="qemu-system-x86 e2fsprogs xz-utils"
+)
+
+# apt_update: once per command. A failed index (a mirror in the middle of a sync, say)
+# is a warning: apt keeps the lists it has, and an install that needs the missing one
+# fails on its own, with a message.
+apt_updated=""
+apt_update() {
+    local log status=0
+    log=$(mktemp)
+    say "apt-get update"
+    as_root apt-get update -q >"$log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        apt_updated=partial
+        say "WARNING: apt-get update exited $status; going on with the package lists there are:"
+        grep -E '^(E|W|Err):' "$log" | sed 's/^/   /' >&2 || tail -n 5 "$log" >&2
+    else
+        apt_updated=complete
+    fi
+    rm -f "$log"
+}
+
+# apt_install LOG [apt-get options] PACKAGE...: installs, all output to LOG.
+apt_install() {
+    local log=$1
+    shift
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" >>"$log" 2>&1
+}
+
+# ensure_packages KIND...: installs what this machine lacks of those kinds (all of them
+# without arguments). An install that fails is tried once more after a new apt-get
+# update; when the lists are still incomplete, once more from the release's own suite,
+# where every architecture has the same versions (an i386 package cannot join amd64
+# libraries that came from an update whose i386 index is missing). If that fails too,
+# says which package cannot be installed and why, and returns 1.
 ensure_packages() {
-    local missing=()
-    for p in "${packages[@]}"; do
+    local kinds=("$@") wanted=() missing=() p k log codename
+    [ ${#kinds[@]} -ne 0 ] || kinds=("${!package_kinds[@]}")
+    for k in "${kinds[@]}"; do
+        [ -n "${package_kinds[$k]+set}" ] || { say "ensure_packages: no kind '$k'"; return 2; }
+        # shellcheck disable=SC2206 # the lists are blank-separated names
+        wanted+=(${package_kinds[$k]})
+    done
+    for p in "${wanted[@]}"; do
+        [[ " ${missing[*]} " == *" $p "* ]] && continue
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     say "installing ${missing[*]}"
-    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-    as_root apt-get update -q
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+        apt_updated=""
+    fi
+    log=$(mktemp)
+    [ -n "$apt_updated" ] || apt_update
+    apt_install "$log" "${missing[@]}" && { rm -f "$log"; return 0; }
+    say "the install failed; trying once more after a new apt-get update"
+    apt_update
+    apt_install "$log" "${missing[@]}" && { rm -f "$log"; return 0; }
+    codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+    if [ "$apt_updated" = partial ] && [ -n "$codename" ]; then
+        say "trying once more from $codename's own suite (-t $codename), as the lists are incomplete"
+        apt_install "$log" -t "$codename" "${missing[@]}" && { rm -f "$log"; return 0; }
+    fi
+    # Which of them cannot be had, and apt's own words for each.
+    local blocked=()
+    for p in "${missing[@]}"; do
+        if ! as_root apt-get install -s -q --no-install-recommends ${codename:+-t "$codename"} "$p" >"$log.one" 2>&1; then
+            blocked+=("$p")
+            say "cannot install $p:"
+            grep -E '^(E:| .* : Depends| +Depends)' "$log.one" | head -n 12 | sed 's/^/   /' >&2
+        fi
+    done
+    if [ ${#blocked[@]} -eq 0 ]; then
+        say "cannot install ${missing[*]}; apt-get said:"
+        grep -E '^E:' "$log" | tail -n 8 | sed 's/^/   /' >&2
+    fi
+    rm -f "$log" "$log.one"
+    say "FAILED: packages this command needs cannot be installed: ${blocked[*]:-${missing[*]}}"
+    return 1
 }
 
 # configure NAME [cmake options...]: build/NAME with these options. The options go to

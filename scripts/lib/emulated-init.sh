@@ -68,15 +68,36 @@ ln -s /proc/self/fd/2 $r/dev/stderr
 mkdir -p $r/dev/pts $r/dev/shm
 mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts $r/dev/pts
 mount -t tmpfs -o mode=1777 tmpfs $r/dev/shm
-mount -t tmpfs -o mode=1777 tmpfs $r/tmp
 mount -t tmpfs -o mode=755 tmpfs $r/run
+# /tmp, where the 32-bit Wine prefixes live, is ext4 on a sparse image in memory: Wine
+# keeps DOS file attributes in user extended attributes, which tmpfs refuses.
+mkdir -p /scratch
+mount -t tmpfs -o mode=700,size=60% tmpfs /scratch || fail "cannot mount the scratch tmpfs"
+dd if=/dev/zero of=/scratch/tmp.img bs=1M count=0 seek=4096 2>/dev/null || fail "cannot make the /tmp image"
+mkdir -p $r/run/qmx-scratch
+mount --bind /scratch $r/run/qmx-scratch &&
+    chroot $r /usr/bin/env PATH=/usr/sbin:/usr/bin:/sbin:/bin mkfs.ext4 -q -F -O ^has_journal -E lazy_itable_init=1 /run/qmx-scratch/tmp.img ||
+    fail "cannot make a file system for /tmp (mkfs.ext4)"
+umount $r/run/qmx-scratch
+mount -t ext4 -o loop,discard /scratch/tmp.img $r/tmp || fail "cannot mount /tmp (ext4 on a loop device)"
+chmod 1777 $r/tmp
 
-# The share, last as it may lie under /tmp or /run. The job sees an overlay: reads come
+# What the job must see under /tmp or /run as it is here (the job's "see" list: the
+# repository, the caller's folder), from the machine's read-only /; then the share,
+# last, as it may lie in one of those. The job sees an overlay: reads come
 # over the cached 9p mount, writes collect in a tmpfs, and copy_back below writes them
 # to the share at the end through the uncached mount. So a new Wine prefix (about
 # 600 MB) goes out in large pieces, and small writes cost the job nothing.
-mkdir -p /share/lower /share/out /share/rw "$r$share"
+mkdir -p /share/lower /share/out /share/rw
 mount_9p share /share/lower cache=loose || fail "cannot mount the share (9p tag share)"
+see=/share/lower${job#"$share"}/see
+if [ -f "$see" ]; then
+    while IFS= read -r path; do
+        [ -d "/lower$path" ] || continue
+        mkdir -p "$r$path" && mount --bind "/lower$path" "$r$path" || fail "cannot show $path in the guest"
+    done <"$see"
+fi
+mkdir -p "$r$share"
 mount_9p shareout /share/out cache=none || fail "cannot mount the share (9p tag shareout)"
 mount -t tmpfs -o mode=755,size=75% tmpfs /share/rw
 mkdir -p /share/rw/upper /share/rw/work

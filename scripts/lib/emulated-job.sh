@@ -10,6 +10,11 @@
 # QMX_EMULATED_WINESERVER=1: one persistent wineserver for $WINEPREFIX around CMD (see
 #   below). Off by default: a CMD such as scripts/lib/in_wine keeps its own.
 
+# Parallel jobs as the guest's own processors allow, not the machine's: ctest reads this
+# when it is not given -j.
+CTEST_PARALLEL_LEVEL=$(nproc)
+export CTEST_PARALLEL_LEVEL
+
 for file in ${QMX_EMULATED_PREFETCH:-}; do
     [ ! -f "$file" ] || cat -- "$file" >/dev/null
 done

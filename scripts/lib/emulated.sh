@@ -16,31 +16,48 @@ can_run_32bit() {
     return 1
 }
 
-emulator_dir() { printf '%s/emulator' "$build"; }
+# QMX_EMULATOR_DIR: where the guest's kernel and initramfs are kept (build/emulator).
+emulator_dir() { printf '%s' "${QMX_EMULATOR_DIR:-$build/emulator}"; }
 
-# Modules the init loads, each after what it depends on (see emulated_module_order).
-emulated_modules=(virtio_pci 9pnet_virtio 9p overlay)
+# The guest's processors: QMX_EMULATED_CPUS, or one per core here up to four (each is a
+# thread of QEMU's; more than the cores would only slow every one of them). The guest
+# works out its own parallel jobs from what it has (emulated-job.sh).
+emulated_cpus() {
+    local n=${QMX_EMULATED_CPUS:-$(nproc 2>/dev/null || echo 2)}
+    [ -n "${QMX_EMULATED_CPUS:-}" ] || [ "$n" -le 4 ] || n=4
+    printf '%s' "$n"
+}
+
+# Modules the init loads, each after what it depends on (see emulated_module_order):
+# 9p and overlay for the root and the share; loop and ext4 (whose checksums need
+# crc32c_generic, a dependency modules.dep does not list) for a /tmp that keeps Wine's
+# file attributes in extended attributes, as tmpfs does not.
+emulated_modules=(virtio_pci 9pnet_virtio 9p overlay loop crc32c_generic ext4)
 
 # Installs QEMU and builds, once, the kernel and initramfs under build/emulator.
-# The initramfs is built again whenever its init script changes.
+# The initramfs is built again whenever its init script or module list changes. Every
+# step is checked (callers may run this where set -e is off), and the stamp that marks
+# the initramfs as good is written last.
 emulated_prepare() {
     local dir init stamp
     dir=$(emulator_dir)
     init="$root/scripts/lib/emulated-init.sh"
-    if ! command -v qemu-system-x86_64 >/dev/null; then
-        say "installing qemu-system-x86"
-        as_root apt-get update -q >&2
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-system-x86 >&2
+    if ! command -v qemu-system-x86_64 >/dev/null || ! command -v mkfs.ext4 >/dev/null; then
+        ensure_packages emulator || return 1
+        hash -r
+        command -v qemu-system-x86_64 >/dev/null ||
+            { say "qemu-system-x86 is installed, yet there is no qemu-system-x86_64 on PATH"; return 1; }
     fi
     stamp="$(sha256sum <"$init" | cut -d' ' -f1) ${emulated_modules[*]}"
     if [ -f "$dir/vmlinux" ] && [ -f "$dir/initrd.cpio" ] && [ "$(cat "$dir/initrd.stamp" 2>/dev/null)" = "$stamp" ]; then
         return 0
     fi
-    mkdir -p "$dir"
+    mkdir -p "$dir" || return 1
+    rm -f "$dir/initrd.stamp"
     if [ ! -f "$dir/vmlinux" ] || [ ! -d "$dir/kernel/lib/modules" ] || [ ! -x "$dir/busybox/bin/busybox" ]; then
-        emulated_fetch "$dir"
+        emulated_fetch "$dir" || { say "cannot prepare the guest's kernel and busybox"; return 1; }
     fi
-    emulated_initramfs "$dir" "$init"
+    emulated_initramfs "$dir" "$init" || { say "cannot build the guest's initramfs"; return 1; }
     printf '%s\n' "$stamp" >"$dir/initrd.stamp"
 }
 
@@ -69,8 +86,9 @@ emulated_fetch() {
         kernel_package=
     done
     [ -n "$kernel_package" ] || { say "cannot download a linux-image-*-amd64 package"; return 1; }
-    dpkg-deb -x "$dir"/debs/linux-image-*.deb "$dir/kernel"
-    dpkg-deb -x "$dir"/debs/busybox-static_*.deb "$dir/busybox"
+    dpkg-deb -x "$dir"/debs/linux-image-*.deb "$dir/kernel" &&
+        dpkg-deb -x "$dir"/debs/busybox-static_*.deb "$dir/busybox" ||
+        { say "cannot unpack the downloaded packages in $dir/debs"; return 1; }
     rm -rf "$dir/debs"
 
     # QEMU boots an uncompressed ELF kernel directly through its PVH entry; decompressing
@@ -80,13 +98,13 @@ emulated_fetch() {
     offset=$(LC_ALL=C grep -obUaP '\xFD7zXZ\x00' "$vmlinuz" | awk -F: 'NR == 1 { print $1 }')
     [ -n "$offset" ] || { say "no xz payload in $vmlinuz"; return 1; }
     # --single-stream: the bzImage goes on after the payload; that is not an error.
-    tail -c +"$((offset + 1))" "$vmlinuz" >"$dir/payload.xz"
-    xz -dc --single-stream "$dir/payload.xz" >"$dir/vmlinux.new"
+    tail -c +"$((offset + 1))" "$vmlinuz" >"$dir/payload.xz" &&
+        xz -dc --single-stream "$dir/payload.xz" >"$dir/vmlinux.new" ||
+        { say "cannot unpack the kernel's payload from $vmlinuz"; rm -f "$dir/payload.xz"; return 1; }
     rm -f "$dir/payload.xz"
     [ "$(od -An -c -N 4 "$dir/vmlinux.new" | tr -d ' ')" = '177ELF' ] ||
         { say "the kernel's payload is not an ELF file"; return 1; }
     mv "$dir/vmlinux.new" "$dir/vmlinux"
-    rm -f "$dir/initrd.stamp"
 }
 
 # emulated_module_order KERNEL_ROOT VERSION MODULE...: the paths (relative to
@@ -124,25 +142,27 @@ emulated_initramfs() {
     local dir=$1 init=$2 version stage busybox m
     version=$(find "$dir/kernel/lib/modules" -mindepth 1 -maxdepth 1 -type d -printf '%f\n' | awk 'NR == 1')
     busybox="$dir/busybox/bin/busybox"
+    [ -n "$version" ] && [ -x "$busybox" ] || { say "no kernel modules or no busybox in $dir"; return 1; }
     # The package ships no modules.dep (its postinst makes it); busybox makes one.
-    [ -f "$dir/kernel/lib/modules/$version/modules.dep" ] || "$busybox" depmod -b "$dir/kernel" "$version"
+    [ -f "$dir/kernel/lib/modules/$version/modules.dep" ] || "$busybox" depmod -b "$dir/kernel" "$version" ||
+        { say "busybox depmod failed for kernel $version"; return 1; }
     say "building the initramfs (kernel $version)"
     stage="$dir/initrd.stage"
     rm -rf "$stage"
-    mkdir -p "$stage"/{bin,dev,proc,sys,lib/modules}
-    cp "$busybox" "$stage/bin/busybox"
+    mkdir -p "$stage"/{bin,dev,proc,sys,lib/modules} && cp "$busybox" "$stage/bin/busybox" || return 1
     for m in $("$busybox" --list); do
-        [ "$m" = busybox ] || ln -s busybox "$stage/bin/$m"
+        [ "$m" = busybox ] || ln -s busybox "$stage/bin/$m" || return 1
     done
-    emulated_module_order "$dir/kernel" "$version" "${emulated_modules[@]}" >"$stage/modules.load"
+    emulated_module_order "$dir/kernel" "$version" "${emulated_modules[@]}" >"$stage/modules.load" ||
+        { say "cannot order the guest's kernel modules"; return 1; }
     while read -r m; do
-        mkdir -p "$stage/lib/modules/$(dirname "$m")"
-        cp "$dir/kernel/lib/modules/$version/$m" "$stage/lib/modules/$m"
+        mkdir -p "$stage/lib/modules/$(dirname "$m")" &&
+            cp "$dir/kernel/lib/modules/$version/$m" "$stage/lib/modules/$m" || return 1
     done <"$stage/modules.load"
-    install -m 755 "$init" "$stage/init"
+    install -m 755 "$init" "$stage/init" || return 1
     # Uncompressed: a few MiB, and nothing to inflate under emulation.
-    (cd "$stage" && find . -mindepth 1 | "$busybox" cpio -o -H newc) >"$dir/initrd.cpio.new" 2>/dev/null
-    mv "$dir/initrd.cpio.new" "$dir/initrd.cpio"
+    (cd "$stage" && find . -mindepth 1 | "$busybox" cpio -o -H newc) >"$dir/initrd.cpio.new" 2>/dev/null &&
+        mv "$dir/initrd.cpio.new" "$dir/initrd.cpio" || { say "cannot write $dir/initrd.cpio"; return 1; }
     rm -rf "$stage"
 }
 
@@ -152,27 +172,37 @@ emulated_initramfs() {
 # reaches this machine when the job ends (not if the guest dies first), and nothing
 # else may change SHARE_DIR meanwhile (the guest caches what it read, and a second guest
 # on the same folder would undo the first one's work). The rest of / reads as here,
-# except /tmp, /run and /dev/shm (empty), and what the job changes there is discarded.
+# except /tmp, /run and /dev/shm, which start empty in the guest (/tmp on ext4, which
+# keeps extended attributes); the repository and the caller's folder are seen there
+# even when they lie under one of those. What the job changes outside the share is
+# discarded.
 # Prints the job's output when the guest ends and returns its exit code, or non-zero
 # with the end of the console log if the guest left no exit code.
 # emulated-job.sh runs CMD in the guest; it reads QMX_EMULATED_PREFETCH (files to read
 # ahead) and QMX_EMULATED_WINESERVER=1 (one persistent wineserver around CMD).
 # QMX_EMULATED_TIMEOUT (seconds, 3600), QMX_EMULATED_MEMORY (MiB, 8192) and
-# QMX_EMULATED_CPUS (2) size the guest.
+# QMX_EMULATED_CPUS (see emulated_cpus) size the guest.
 run_emulated() {
     local share=$1
     shift
-    emulated_prepare
-    mkdir -p "$share"
+    emulated_prepare || return 1
+    mkdir -p "$share" || return 1
     share=$(realpath "$share")
     # The kernel command line splits on blanks and QEMU's options on commas; / itself is
     # the read-only root.
     case $share in
         / | *[[:space:],]*) say "run_emulated: cannot share $share (no blanks or commas, not /)"; return 2 ;;
     esac
-    local dir job name status=0 started seconds
+    local dir job name status=0 started seconds path
     dir=$(emulator_dir)
-    job=$(mktemp -d "$share/.emulated.XXXXXX")
+    job=$(mktemp -d "$share/.emulated.XXXXXX") || return 1
+    # Folders under the guest's own /tmp, /run and /dev/shm that it must see as here: the
+    # repository (its scripts and the sources its tests read) and the caller's folder.
+    for path in "$root" "$PWD"; do
+        case $path in
+            /tmp/?* | /run/?* | /dev/shm/?*) printf '%s\n' "$path" ;;
+        esac
+    done >"$job/see"
     {
         echo '#!/bin/bash'
         echo '# Written by run_emulated (scripts/lib/emulated.sh) for one run in the guest.'
@@ -181,7 +211,8 @@ run_emulated() {
                 WINE* | QMX_* | LANG | LC_ALL | HOME | PATH) printf 'export %s=%q\n' "$name" "${!name}" ;;
             esac
         done < <(compgen -e)
-        printf 'cd %q || exit 125\n' "$PWD"
+        printf 'cd %q 2>/dev/null || { echo "the guest cannot see %q; running in %q" >&2; cd %q; } || exit 125\n' \
+            "$PWD" "$PWD" "$share" "$share"
         printf 'exec /bin/bash %q' "$job/emulated-job.sh"
         printf ' %q' "$@"
         echo
@@ -201,7 +232,7 @@ run_emulated() {
     # this kernel. multidevs=remap: / spans several file systems, whose inode numbers
     # could otherwise clash in the guest.
     timeout --kill-after=30 "${QMX_EMULATED_TIMEOUT:-3600}" qemu-system-x86_64 \
-        -accel tcg,thread=multi -cpu max,-smap -smp "${QMX_EMULATED_CPUS:-2}" -m "${QMX_EMULATED_MEMORY:-8192}" \
+        -accel tcg,thread=multi -cpu max,-smap -smp "$(emulated_cpus)" -m "${QMX_EMULATED_MEMORY:-8192}" \
         -no-user-config -nodefaults -display none -monitor none -no-reboot \
         -serial "file:$job/console.log" \
         -kernel "$dir/vmlinux" -initrd "$dir/initrd.cpio" \

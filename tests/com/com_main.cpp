@@ -1,5 +1,6 @@
 // The host thread is a single-threaded apartment, as in a script host or a form.
-#include <gtest/gtest.h>
+#include "test_exit.h"
+
 #include <objbase.h>
 
 int main(int argc, char** argv)
@@ -8,5 +9,5 @@ int main(int argc, char** argv)
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int result = RUN_ALL_TESTS();
     CoUninitialize();
-    return result;
+    return qmx::testing::exit_code(result);
 }
