@@ -5,7 +5,7 @@
 
 #include "core/automation/error.h"
 #include "core/automation/variant.h"
-#include "core/platform.h"
+#include "core/platform/platform.h"
 #include "support/fake_platform.h"
 
 #include <algorithm>

@@ -69,10 +69,9 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
+    // Thread notifications stay on: the threads library's per-thread clean-up runs on them.
+    if (reason == DLL_PROCESS_ATTACH)
         qmx::module::set_instance(instance);
-        DisableThreadLibraryCalls(instance);
-    }
     // Freed by FreeLibrary: the automation runtime is still there to take the type
     // information back. At process exit it may be gone already. csp2.DLL stays loaded.
     if (reason == DLL_PROCESS_DETACH) {

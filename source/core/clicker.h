@@ -7,7 +7,7 @@
 #include "core/automation/fixed_text.h"
 #include "core/automation/table.h"
 #include "core/automation/variant.h"
-#include "core/platform.h"
+#include "core/platform/platform.h"
 
 #include <cstdint>
 #include <string>

@@ -53,39 +53,69 @@ std::wstring system_reason(DWORD error)
     return text + L"(error " + std::to_wstring(error) + L")";
 }
 
+std::wstring path_in(const std::wstring& folder)
+{
+    std::wstring path = folder;
+    if (path.back() != L'\\' && path.back() != L'/')
+        path += L'\\';
+    return path + library_file;
+}
+
+[[noreturn]] void raise_not_loaded(const std::wstring& path, DWORD error)
+{
+    raise_library_not_loaded(as_u16(path), as_u16(system_reason(error)));
+}
+
+// The library's own dependencies: its folder and the system folder, never the current
+// directory or PATH (which LOAD_WITH_ALTERED_SEARCH_PATH would also search).
+constexpr DWORD dependencies_safe = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+
 // nullptr when the folder holds no csp2.DLL. One that is there is the only candidate: if
-// it does not load (not a DLL, the other processor's), that is the error, rather than
-// quietly loading another one from elsewhere.
+// it does not load (not a DLL, the other processor's, a dependency missing), that is the
+// error, rather than quietly loading another one from elsewhere.
 HMODULE load_from(const std::wstring& folder)
 {
     if (folder.empty())
         return nullptr;
-    std::wstring path = folder;
-    if (path.back() != L'\\' && path.back() != L'/')
-        path += L'\\';
-    path += library_file;
+    const std::wstring path = path_in(folder);
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return nullptr;
-    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!module) {
-        const DWORD error = GetLastError();
-        raise_library_not_loaded(as_u16(path), as_u16(system_reason(error)));
-    }
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, dependencies_safe);
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER) // a system without the safe search flags
+        module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module)
+        raise_not_loaded(path, GetLastError());
     return module;
 }
 
-HMODULE load_from_default_dirs()
+std::wstring system_folder()
 {
-    HMODULE module = LoadLibraryExW(library_file, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    if (module || GetLastError() != ERROR_INVALID_PARAMETER)
-        return module;
-    // A system without the safe search flags: the same folders, named one by one.
-    module = load_from(folder_of(module_file_name(nullptr)));
-    if (module)
-        return module;
     wchar_t system[MAX_PATH];
     UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    return length && length < MAX_PATH ? load_from(system) : nullptr;
+    return length && length < MAX_PATH ? std::wstring(system, length) : std::wstring();
+}
+
+// The safe default folders in their order: the program's, those the host added, the
+// system's. Those added cannot be listed, so the loader searches them by name.
+HMODULE load_from_default_dirs(const std::wstring& program_folder)
+{
+    if (HMODULE module = load_from(program_folder))
+        return module;
+    HMODULE module = LoadLibraryExW(library_file, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (module)
+        return module;
+    const DWORD error = GetLastError();
+    if (error != ERROR_MOD_NOT_FOUND && error != ERROR_INVALID_PARAMETER)
+        raise_not_loaded(library_file, error); // found in a folder the host added
+    return load_from(system_folder());
+}
+
+// A csp2.DLL the host (or anything else in the process) has loaded; with a reference of
+// our own, so that it stays while bound.
+HMODULE already_loaded()
+{
+    HMODULE module = nullptr;
+    return GetModuleHandleExW(0, library_file, &module) ? module : nullptr;
 }
 
 const char in_this_module = 0;
@@ -115,7 +145,15 @@ private:
 // Made when the module loads, with nothing to free when it goes but its own memory.
 Csp2Dll Csp2Dll::process_{ProcessWide{}};
 
-Csp2Dll::Csp2Dll(std::wstring own_folder) : own_folder_(std::move(own_folder)) {}
+Csp2Dll::Csp2Dll(std::wstring own_folder)
+    : Csp2Dll(std::move(own_folder), folder_of(module_file_name(nullptr)))
+{
+}
+
+Csp2Dll::Csp2Dll(std::wstring own_folder, std::wstring program_folder, Writer write)
+    : own_folder_(std::move(own_folder)), program_folder_(std::move(program_folder)), write_(write)
+{
+}
 
 Csp2Dll::Csp2Dll(ProcessWide) : keep_loaded_(true) {}
 
@@ -139,13 +177,27 @@ HMODULE Csp2Dll::library()
     Exclusive hold(lock_);
     module = module_.load(std::memory_order_relaxed);
     if (!module) {
-        module = load_from(keep_loaded_ ? own_module_folder() : own_folder_);
-        if (!module)
-            module = load_from_default_dirs();
-        if (!module)
-            raise_library_not_found(library_name);
+        module = load();
         module_.store(module, std::memory_order_release);
     }
+    return module;
+}
+
+HMODULE Csp2Dll::load()
+{
+    std::wstring how;
+    HMODULE module = already_loaded();
+    if (module) {
+        how = L" (loaded before)";
+    } else {
+        module = load_from(keep_loaded_ ? own_module_folder() : own_folder_);
+        if (!module)
+            module = load_from_default_dirs(keep_loaded_ ? folder_of(module_file_name(nullptr)) : program_folder_);
+        if (!module)
+            raise_library_not_found(library_name);
+    }
+    const std::wstring line = L"QMXClicker: csp2.DLL in use: " + module_file_name(module) + how + L"\n";
+    write_(line.c_str());
     return module;
 }
 

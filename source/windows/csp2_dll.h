@@ -15,11 +15,17 @@ namespace qmx {
 
 class Csp2Dll final : public Csp2 {
 public:
-    // A binding of its own, freeing the library with it (tests). own_folder: the folder of
-    // the module that uses the library, the only place looked at while it holds a
-    // csp2.DLL. Without one come the safe default directories (the host program's folder,
-    // System32, folders added by the host), never the current directory.
+    using Writer = void(WINAPI*)(const wchar_t* line);
+
+    // A binding of its own, freeing the library with it (tests). A csp2.DLL the process
+    // has loaded already is used as it is. Otherwise own_folder, the folder of the module
+    // that uses the library, is the only place looked at while it holds a csp2.DLL.
+    // Without one come the safe default directories (program_folder, the host program's
+    // by default; folders added by the host; the system folder), never the current
+    // directory or PATH. The library's own dependencies come from its folder and the
+    // system folder only. `write` gets the line naming the file in use.
     explicit Csp2Dll(std::wstring own_folder);
+    Csp2Dll(std::wstring own_folder, std::wstring program_folder, Writer write = OutputDebugStringW);
     ~Csp2Dll() override;
 
     // The process's binding, looking first in the folder of the module holding this code
@@ -43,7 +49,11 @@ private:
     template <typename Function>
     Function entry(Csp2Entry which);
 
+    HMODULE load();
+
     std::wstring own_folder_;
+    std::wstring program_folder_;
+    Writer write_ = OutputDebugStringW;
     bool keep_loaded_ = false;
     SRWLOCK lock_ = SRWLOCK_INIT; // the load and each binding happen once
     std::atomic<HMODULE> module_{nullptr};

@@ -285,7 +285,10 @@ TEST_F(Download, EveryMemberAndLibraryCallIsInTheDebugOutput)
     alldata();
     std::vector<std::string> lines = output.stop();
     lines.erase(std::remove_if(lines.begin(), lines.end(),
-                               [](const std::string& l) { return l.rfind("QMXClicker: ", 0) != 0; }),
+                               [](const std::string& l) {
+                                   return l.rfind("QMXClicker: ", 0) != 0 ||
+                                          l.rfind("QMXClicker: csp2.DLL in use: ", 0) == 0; // a suite's first call
+                               }),
                 lines.end());
     ASSERT_EQ(lines.size(), 13u);
     lines[8] = lines[8].substr(0, lines[8].find(" clock "));

@@ -7,10 +7,15 @@
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
-#include <psapi.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <latch>
+#include <memory>
+#include <thread>
+#include <vector>
 
 namespace qmx::test {
 namespace {
@@ -23,8 +28,10 @@ int load_cycles()
     const int wanted = text ? std::atoi(text) : 0;
     return wanted >= 100 ? wanted : 2000;
 }
-// What stays is the threads library's record of the unloading thread, about 1 KiB a load.
-constexpr long long memory_bound = 8ll << 20;
+// What a load may leave behind on average: the threads library's key lock, which takes
+// memory at its first use that nothing can give back, about 600 bytes. A record of a
+// thread the library keeps for reuse is about 600 more, and each such thread leaves more.
+constexpr long long bytes_per_load = 1024;
 
 DWORD lowest_free_tls_index()
 {
@@ -33,23 +40,27 @@ DWORD lowest_free_tls_index()
     return index;
 }
 
-// The commit charge (PrivateUsage on Windows, which Wine leaves at 0).
+// The process's private committed memory (heaps, stacks, VirtualAlloc), walked region by
+// region: the system's commit counters read 0 under Wine.
 long long committed_bytes()
 {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return static_cast<long long>(counters.PagefileUsage);
+    long long total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (auto at = static_cast<const char*>(nullptr); VirtualQuery(at, &region, sizeof region) == sizeof region;
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += static_cast<long long>(region.RegionSize);
+    }
+    return total;
 }
 
 // A first cycle lets the system DLLs take what they keep for the process.
 template <typename Cycle>
-void expect_nothing_left_behind(Cycle cycle)
+void expect_nothing_left_behind(Cycle cycle, int cycles = load_cycles(), long long bytes_per_cycle = bytes_per_load)
 {
     cycle();
     const DWORD index = lowest_free_tls_index();
     const long long memory = committed_bytes();
-    const int cycles = load_cycles();
     for (int k = 1; k <= cycles; ++k) {
         cycle();
         if (k % 100 == 0) {
@@ -58,7 +69,35 @@ void expect_nothing_left_behind(Cycle cycle)
     }
     const long long growth = committed_bytes() - memory;
     std::printf("committed memory after %d cycles: %+lld KiB\n", cycles, growth / 1024);
-    EXPECT_LT(growth, memory_bound);
+    EXPECT_LT(growth, cycles * bytes_per_cycle);
+}
+
+// Runs each function on a thread of its own, in a single-threaded apartment of its own,
+// all at once, and waits for them to end.
+void on_threads(const std::vector<std::function<void()>>& work)
+{
+    std::latch start(static_cast<std::ptrdiff_t>(work.size()));
+    std::vector<std::thread> threads;
+    for (const auto& job : work)
+        threads.emplace_back([&] {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            start.arrive_and_wait();
+            job();
+            CoUninitialize();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+// Calls that load the type information, bind the scanner library and raise an error.
+void use(_Clicker* clicker)
+{
+    EXPECT_NE(dispid_of(clicker, L"alldata"), DISPID_UNKNOWN);
+    EXPECT_EQ(clicker->close_clicker(), S_OK) << "reaches csp2Restore";
+    VARIANT port = v_text(L"not a port");
+    clicker->put_startport(&port);
+    VariantClear(&port);
+    EXPECT_EQ(clicker->getdate(), type_mismatch);
 }
 
 template <typename F>
@@ -102,15 +141,49 @@ TEST(OwnProcess, TheServerLoadedAgainAndAgainLeavesNothingBehind)
         ServerDll server(server_path());
         ComPtr<_Clicker> clicker = server.create();
         ASSERT_TRUE(clicker);
-        EXPECT_NE(dispid_of(clicker.get(), L"alldata"), DISPID_UNKNOWN);
-        EXPECT_EQ(clicker->close_clicker(), S_OK) << "reaches csp2Restore";
-        VARIANT port = v_text(L"not a port");
-        clicker->put_startport(&port);
-        VariantClear(&port);
-        EXPECT_EQ(clicker->getdate(), type_mismatch) << "an error on the way";
+        use(clicker.get());
         clicker.reset();
         EXPECT_EQ(server.can_unload_now(), S_OK);
     });
+}
+
+// Two threads use the server, each with its own object in its own apartment, and end;
+// a third frees it. Their per-thread runtime data goes with the DLL.
+TEST(OwnProcess, ThreadsThatUsedTheServerAndAThirdThatFreesItLeaveNothingBehind)
+{
+    expect_nothing_left_behind(
+        [] {
+            auto server = std::make_unique<ServerDll>(server_path());
+            auto member_calls = [&] {
+                ComPtr<_Clicker> clicker = server->create();
+                ASSERT_TRUE(clicker);
+                use(clicker.get());
+            };
+            on_threads({member_calls, member_calls});
+            std::thread([&] {
+                EXPECT_EQ(server->can_unload_now(), S_OK);
+                server.reset();
+            }).join();
+        },
+        std::max(load_cycles() / 5, 60), 2 * bytes_per_load); // threads under Wine leave some too
+}
+
+// Each first call of a new load (type information, library binding) made by several
+// threads at once.
+TEST(OwnProcess, FirstCallsFromSeveralApartmentsAtOnce)
+{
+    for (int round = 0; round < 10; ++round) {
+        ServerDll server(server_path());
+        std::vector<std::function<void()>> work(4, [&] {
+            ComPtr<_Clicker> clicker = server.create();
+            ASSERT_TRUE(clicker);
+            use(clicker.get());
+            BSTR hello = nullptr;
+            EXPECT_EQ(clicker->get_hello(&hello), S_OK);
+            SysFreeString(hello);
+        });
+        on_threads(work);
+    }
 }
 
 TEST(OwnProcess, TheSimulatedLibraryLoadedAgainAndAgainLeavesNothingBehind)

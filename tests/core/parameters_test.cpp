@@ -1,7 +1,7 @@
 // reset_params and SetScannerParam: clearing first, the defaults, then one whole
 // conversation per listed entry; the count, the entry fields and the parameter buffer.
 #include "core/clicker.h"
-#include "core/maintenance/module1.h"
+#include "core/maintenance/set_scanner_param.h"
 #include "support/fake_platform.h"
 #include "support/matchers.h"
 

@@ -4,7 +4,7 @@
 // fuzzers and the benchmarks, so they depend on no test framework.
 #pragma once
 
-#include "core/platform.h"
+#include "core/platform/platform.h"
 
 #include <cstdint>
 #include <functional>

@@ -125,6 +125,96 @@ TEST(Csp2Binding, ACsp2DllThatDoesNotLoadIsTheErrorAndNoOtherIsTaken)
         GTEST_SKIP() << "no build of csp2.dll for the other processor beside this one";
 }
 
+// The library's own dependencies come from its folder and the system's: one in the
+// current directory or on PATH is never loaded.
+TEST(Csp2Binding, TheLibrarysDependenciesComeFromItsOwnFolderOnly)
+{
+    // A folder per run: Wine keeps a library open whose dependency did not load.
+    static int run = 0;
+    test::TempFolder own(L"own-dependent-" + std::to_wstring(++run));
+    test::TempFolder current(L"current-dependency");
+    test::TempFolder on_path(L"path-dependency");
+    place_library(L"dependent", own.path());
+    const std::wstring dependency = test::program_folder() + L"\\dependency\\test_csp2_dependency.dll";
+    for (const test::TempFolder* folder : {&current, &on_path})
+        ASSERT_TRUE(CopyFileW(dependency.c_str(), folder->file(L"test_csp2_dependency.dll").c_str(), FALSE));
+
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    std::wstring path(32767, L'\0');
+    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+    ASSERT_TRUE(SetCurrentDirectoryW(current.path().c_str()));
+    SetEnvironmentVariableW(L"PATH", (on_path.path() + L";" + path).c_str());
+    {
+        Csp2Dll library(own.path());
+        EXPECT_AUTOMATION_ERROR(library.csp2Interrogate(), 53);
+        const std::wstring placed = own.file(L"csp2.DLL");
+        EXPECT_NE(description_of([&] { library.csp2Interrogate(); }).find(std::u16string(placed.begin(), placed.end())),
+                  std::u16string::npos);
+        ASSERT_TRUE(CopyFileW(dependency.c_str(), own.file(L"test_csp2_dependency.dll").c_str(), FALSE));
+        EXPECT_EQ(library.csp2Interrogate(), 77) << "found beside the library";
+    }
+    SetEnvironmentVariableW(L"PATH", path.c_str());
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(GetModuleHandleW(L"csp2.DLL"), nullptr);
+    EXPECT_EQ(GetModuleHandleW(L"test_csp2_dependency.dll"), nullptr);
+}
+
+// One in the default folders (here the program's, given to the binding) that does not load
+// is the error too, with its path, the system's reason and its code.
+TEST(Csp2Binding, ACsp2DllInTheDefaultFoldersThatDoesNotLoadNamesPathAndReason)
+{
+    test::TempFolder own(L"own-none3");
+    test::TempFolder program(L"program-broken");
+    const std::wstring broken = program.file(L"csp2.DLL");
+    HANDLE file = CreateFileW(broken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "not a library\r\n", 15, &written, nullptr);
+    CloseHandle(file);
+
+    Csp2Dll library(own.path(), program.path());
+    EXPECT_AUTOMATION_ERROR(library.csp2Init(1), 53);
+    const std::u16string description = description_of([&] { library.csp2Init(1); });
+    const std::u16string start = u"File not found: " + std::u16string(broken.begin(), broken.end()) + u" cannot be loaded: ";
+    EXPECT_EQ(description.substr(0, start.size()), start) << narrow_ascii(description);
+    EXPECT_NE(description.find(u"(error "), std::u16string::npos) << narrow_ascii(description);
+}
+
+std::wstring written_lines;
+void WINAPI write_line(const wchar_t* line)
+{
+    written_lines += line;
+}
+
+// A host that uses the scanner library itself has it loaded already: the binding takes
+// that module rather than a second copy competing for the port, and says so.
+TEST(Csp2Binding, ACsp2DllTheProcessHasLoadedIsUsedAndNamed)
+{
+    test::TempFolder host(L"host-loaded");
+    test::TempFolder own(L"own-partial2");
+    place_library(L"full", host.path());
+    place_library(L"partial", own.path());
+    HMODULE hosts = LoadLibraryW(host.file(L"csp2.DLL").c_str());
+    ASSERT_NE(hosts, nullptr);
+    written_lines.clear();
+    {
+        Csp2Dll library(own.path(), own.path(), write_line);
+        ParamBuffer value{};
+        EXPECT_EQ(library.csp2SetParam(1, value, 2), 1002) << "the host's full library";
+        EXPECT_NE(written_lines.find(L"csp2.DLL in use: " + host.file(L"csp2.DLL")), std::wstring::npos)
+            << narrow_ascii(std::u16string(written_lines.begin(), written_lines.end()));
+    }
+    FreeLibrary(hosts);
+    EXPECT_EQ(GetModuleHandleW(L"csp2.DLL"), nullptr) << "the binding gave its reference back";
+
+    written_lines.clear();
+    {
+        Csp2Dll library(own.path(), own.path(), write_line);
+        EXPECT_EQ(library.csp2Init(2), 1002);
+        EXPECT_NE(written_lines.find(L"csp2.DLL in use: " + own.file(L"csp2.DLL")), std::wstring::npos);
+    }
+}
+
 TEST(Csp2Binding, BuffersTravelWholeWithAZeroAfterThem)
 {
     test::TempFolder own(L"own-buffers");

@@ -91,6 +91,7 @@ DWORD WINAPI failing_wait(DWORD, const HANDLE*, DWORD, DWORD, DWORD)
 // would have it spin at full processor use for up to two seconds.
 TEST(PumpWait, AFailingWaitSleepsOutTheTimeInstead)
 {
+    failed_waits = 0;
     Win32MessagePump pump(failing_wait);
     ULONGLONG start = GetTickCount64();
     pump.wait(300);

@@ -1,5 +1,5 @@
-// A minimal csp2.DLL for the binding tests: fixed, recognisable answers. Built twice,
-// once with every entry and once without csp2SetParam.
+// A minimal csp2.DLL for the binding tests: fixed, recognisable answers. Built with every
+// entry, without csp2SetParam, and with a dependency of its own.
 #include "windows/csp2_exports.h"
 
 #include <cstring>
@@ -55,7 +55,12 @@ long CSP2_API csp2SetTime(unsigned char* clock)
 long CSP2_API csp2PowerDown(void) { return 12; }
 long CSP2_API csp2ClearData(void) { return 13; }
 long CSP2_API csp2SetDefaults(void) { return 14; }
+#ifdef WITH_DEPENDENCY
+extern "C" __declspec(dllimport) long test_dependency_answer(void);
+long CSP2_API csp2Interrogate(void) { return test_dependency_answer(); }
+#else
 long CSP2_API csp2Interrogate(void) { return 15; }
+#endif
 
 #ifndef OMIT_SET_PARAM
 long CSP2_API csp2SetParam(long param, char* value, long size)

@@ -4,7 +4,7 @@
 #include "core/automation/field_number.h"
 #include "core/automation/numbers.h"
 #include "core/automation/text.h"
-#include "core/maintenance/module1.h"
+#include "core/maintenance/set_scanner_param.h"
 
 namespace qmx {
 

@@ -1,4 +1,4 @@
-#include "core/maintenance/module1.h"
+#include "core/maintenance/set_scanner_param.h"
 
 #include "core/automation/field_number.h"
 #include "core/scanner/settle_delay.h"

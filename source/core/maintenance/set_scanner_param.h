@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/automation/variant.h"
-#include "core/platform.h"
+#include "core/platform/platform.h"
 
 #include <cstdint>
 
