@@ -5,6 +5,8 @@
 #include "com/registration.h"
 #include "windows/runtime_tls.h"
 
+#include <algorithm>
+#include <string_view>
 #include <windows.h>
 
 namespace qmx {
@@ -69,10 +71,8 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
+    if (reason == DLL_PROCESS_ATTACH)
         qmx::module::set_instance(instance);
-        DisableThreadLibraryCalls(instance);
-    }
     // Freed by FreeLibrary: the automation runtime is still there to take the type
     // information back. At process exit it may be gone already. csp2.DLL stays loaded.
     if (reason == DLL_PROCESS_DETACH) {
@@ -109,12 +109,19 @@ HRESULT WINAPI DllUnregisterServer(void)
 }
 
 // regsvr32 /n /i:user (and /u /n /i:user): the current user's classes only, which needs
-// no administrator rights.
+// no administrator rights. regsvr32 /i without a command line: the machine's, as
+// DllRegisterServer.
 HRESULT WINAPI DllInstall(BOOL install, LPCWSTR command_line)
 {
-    if (!command_line || _wcsicmp(command_line, L"user") != 0)
-        return E_INVALIDARG;
-    return qmx::register_in(HKEY_CURRENT_USER, install != FALSE);
+    std::wstring_view line = command_line ? command_line : L"";
+    const auto blank = line.find_first_not_of(L" \t");
+    line.remove_prefix(std::min(blank, line.size()));
+    line.remove_suffix(line.size() - (line.find_last_not_of(L" \t") + 1));
+    if (line.empty())
+        return qmx::register_in(HKEY_LOCAL_MACHINE, install != FALSE);
+    if (line.size() == 4 && _wcsnicmp(line.data(), L"user", 4) == 0)
+        return qmx::register_in(HKEY_CURRENT_USER, install != FALSE);
+    return E_INVALIDARG;
 }
 
 } // extern "C"
