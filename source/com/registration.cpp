@@ -74,12 +74,13 @@ struct Value {
     std::wstring data;
 };
 
-// What a view needs; the in-process server only where this DLL can be loaded.
-std::vector<Value> class_values(const std::wstring& path, bool in_process)
+// The class, ProgID, AppID, interface and type library: the same for every build, apart
+// from the help folder, which names the folder registered last.
+std::vector<Value> shared_values(const std::wstring& help_folder)
 {
     const Keys k;
     const std::wstring program = prog_id;
-    std::vector<Value> values = {
+    return {
         {k.class_key, nullptr, class_name},
         {k.class_key, L"AppID", k.clsid},
         {k.class_key + L"\\ProgID", nullptr, program},
@@ -96,9 +97,15 @@ std::vector<Value> class_values(const std::wstring& path, bool in_process)
         {k.interface_key + L"\\TypeLib", L"Version", L"1.0"},
         {k.version_key, nullptr, library_name},
         {k.version_key + L"\\FLAGS", nullptr, L"0"},
-        // The folder registered last.
-        {k.version_key + L"\\HELPDIR", nullptr, folder_of(path)},
+        {k.version_key + L"\\HELPDIR", nullptr, help_folder},
     };
+}
+
+// What a view needs; the in-process server only where this DLL can be loaded.
+std::vector<Value> class_values(const std::wstring& path, bool in_process)
+{
+    const Keys k;
+    std::vector<Value> values = shared_values(folder_of(path));
     for (const wchar_t* lcid : library_lcids)
         values.push_back({k.version_key + L"\\" + lcid + L"\\" + syskind_name, nullptr, path});
     if (in_process) {
@@ -288,23 +295,40 @@ bool key_exists(const Classes& classes, const std::wstring& key)
     return true;
 }
 
-// The entries of the type library that another build (the other bitness) registered in
-// the view, as lcid\syskind keys.
-std::vector<std::wstring> other_library_entries(const Classes& classes)
+#ifdef _WIN64
+// The type library's entries of the given platform in the view, as lcid\\syskind keys.
+std::vector<std::wstring> library_entries(const Classes& classes, const wchar_t* syskind)
 {
     const Keys k;
     std::vector<std::wstring> entries;
     for (const std::wstring& lcid : subkeys(classes, k.version_key))
-        if (!is_library_detail(lcid))
-            for (const std::wstring& syskind : subkeys(classes, k.version_key + L"\\" + lcid))
-                entries.push_back(k.version_key + L"\\" + lcid + L"\\" + syskind);
+        if (!is_library_detail(lcid) && key_exists(classes, k.version_key + L"\\" + lcid + L"\\" + syskind))
+            entries.push_back(k.version_key + L"\\" + lcid + L"\\" + syskind);
     return entries;
+}
+#endif
+
+// The file of another build still registered in the view, or empty: one loaded in process
+// there, or (in the 64-bit build's view) the 32-bit build, which leaves its surrogate's
+// entries there. The 64-bit build never writes the 32-bit view, so its type library's
+// entries seen there come through a key the views share.
+std::wstring other_build(const Classes& classes)
+{
+    const Keys k;
+    if (key_exists(classes, k.server_key))
+        return text_of(classes, k.server_key);
+#ifdef _WIN64
+    const std::vector<std::wstring> entries = library_entries(classes, L"win32");
+    if (!entries.empty())
+        return text_of(classes, entries.front());
+#endif
+    return {};
 }
 
 // Removes this build's entries from a view; the class, ProgID, AppID, interface and type
-// library go too unless another build (a server of its own, or its type library) is still
-// registered there.
-HRESULT remove_from(const Classes& classes, const RegistryWrites& writes, bool in_process)
+// library go too unless another build is still registered there. Returns in *other_file
+// the file of that build.
+HRESULT remove_from(const Classes& classes, const RegistryWrites& writes, bool in_process, std::wstring* other_file)
 {
     const Keys k;
     FirstFailure failure;
@@ -316,16 +340,9 @@ HRESULT remove_from(const Classes& classes, const RegistryWrites& writes, bool i
         if (subkeys(classes, key).empty())
             failure.keep(delete_tree(classes, writes, key));
     }
-    const std::vector<std::wstring> other_library = other_library_entries(classes);
-    if (key_exists(classes, k.server_key) || !other_library.empty()) {
-        // The help folder follows a build that stays.
-        const std::wstring other_file = other_library.empty() ? std::wstring() : text_of(classes, other_library[0]);
-        if (!other_file.empty() && key_exists(classes, k.version_key + L"\\HELPDIR")) {
-            Journal journal(writes);
-            failure.keep(journal.write(classes, {{k.version_key + L"\\HELPDIR", nullptr, folder_of(other_file)}}));
-        }
+    *other_file = other_build(classes);
+    if (!other_file->empty())
         return failure.result();
-    }
     for (const std::wstring& key : {k.class_key, std::wstring(prog_id), k.app_id_key, k.interface_key})
         failure.keep(delete_tree(classes, writes, key));
     const std::vector<std::wstring> left = subkeys(classes, k.version_key);
@@ -373,9 +390,17 @@ HRESULT install(const Target& target, const std::wstring& path)
 HRESULT uninstall(const Target& target)
 {
     FirstFailure failure;
-    failure.keep(remove_from(target.own, target.writes, true));
+    std::wstring own_other, other_other;
+    failure.keep(remove_from(target.own, target.writes, true, &own_other));
     if (target.other.key)
-        failure.keep(remove_from(target.other, target.writes, false));
+        failure.keep(remove_from(target.other, target.writes, false, &other_other));
+    // Keys the views share (AppID, TypeLib) may have gone with one view's class: a build
+    // that stays gets its shared keys back, with its own help folder.
+    Journal journal(target.writes);
+    if (!own_other.empty())
+        failure.keep(journal.write(target.own, shared_values(folder_of(own_other))));
+    if (!other_other.empty())
+        failure.keep(journal.write(target.other, shared_values(folder_of(other_other))));
     return failure.result();
 }
 

@@ -385,13 +385,19 @@ TEST_F(Registration, ARegistrationThatFailsHalfWayPutsBackWhatWasThere)
     }
 }
 
-// The build of the other bitness has its server in the other view and its surrogate's
-// entries in this one: this build comes and goes without touching either.
+// The build of the other bitness has its server in the other view, and the 32-bit build
+// its surrogate's entries in the 64-bit build's view: this build comes and goes without
+// touching either.
 TEST_F(Registration, UnregisteringLeavesAnotherBuildsRegistrationAlone)
 {
     ScratchKey own(L"own"), other(L"other");
+    for (HKEY view : {own.key(), other.key()})
+        for (const wchar_t* folder : {L"AppID", L"CLSID", L"Interface", L"TypeLib"}) // as in any system's classes
+            set_text(view, folder, nullptr, L"");
     register_other_build(other.key(), true);
+#ifdef _WIN64
     register_other_build(own.key(), false);
+#endif
     const std::wstring own_before = tree(own.key()), other_before = tree(other.key());
     const registration::Target target{{own.key()}, {other.key()}, {}};
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
-#include <winternl.h>
 
 namespace qmx::test {
 namespace {
@@ -249,28 +248,6 @@ TEST_F(Server, TheTypeInformationIsLoadedOnceAndShared)
     DeleteFileW(moved.c_str());
     DeleteFileW(copy.c_str());
     RemoveDirectoryW(folder.c_str());
-}
-
-// The C++ runtime frees a thread's data when the thread leaves, through the DLL's thread
-// notifications; the loader must keep sending them.
-TEST_F(Server, ThreadNotificationsReachTheServer)
-{
-    struct LoaderEntry { // the documented head of the loader's record of a module
-        LIST_ENTRY load_order, memory_order, initialization_order;
-        void* base;
-        void* entry_point;
-        ULONG size;
-        UNICODE_STRING full_name, base_name;
-        ULONG flags;
-    };
-    constexpr ULONG no_thread_calls = 0x00040000;
-    using Find = LONG(NTAPI*)(void* address, LoaderEntry** entry);
-    auto find = reinterpret_cast<Find>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrFindEntryForAddress")));
-    ASSERT_TRUE(find);
-    LoaderEntry* entry = nullptr;
-    ASSERT_EQ(find(GetModuleHandleW(L"QMXClicker.dll"), &entry), 0);
-    EXPECT_EQ(entry->flags & no_thread_calls, 0u);
 }
 
 } // namespace

@@ -97,7 +97,7 @@ if [ "$surrogate_regsvr32" != regsvr32 ] && [ -f "$other_folder/QMXClicker.dll" 
     for key in "${class_keys[@]:1}"; do present HKLM 64 "$key"; done
     present HKLM 64 "$library_key\\0\\win64" "$other"
     absent HKLM 64 "$library_key\\0\\win32"
-    for key in "${class_keys[@]}"; do absent HKLM 32 "$key"; done
+    absent HKLM 32 "${class_keys[0]}" # the other keys may be one in both views
 
     "$wine" "$surrogate_regsvr32" /s "$server" || fail "registration of the i686 build"
     "$wine" regsvr32 /s /u "$other" || fail "unregistration of the x86-64 build"
@@ -117,7 +117,14 @@ nothing_left HKLM
 echo "registered $server_folder/QMXClicker.dll for the user"
 for key in "${class_keys[@]}"; do present HKCU 64 "$key"; done
 if [ "$surrogate_regsvr32" != regsvr32 ]; then
-    absent HKCU 64 "${class_keys[0]}\\InprocServer32"
+    # Wine 8 shows the user's classes alike in both views, where Windows keeps them apart.
+    "$wine" reg add "HKCU\\Software\\Classes\\CLSID\\$clsid_clicker-view" /reg:32 /f >/dev/null
+    if key_in HKCU 64 "CLSID\\$clsid_clicker-view" >/dev/null; then
+        echo "the user's classes are one in both views here"
+    else
+        absent HKCU 64 "${class_keys[0]}\\InprocServer32"
+    fi
+    "$wine" reg delete "HKCU\\Software\\Classes\\CLSID\\$clsid_clicker-view" /reg:32 /f >/dev/null
     present HKCU 64 "$library_key\\0\\win32" "$server"
     present HKCU 32 "${class_keys[0]}\\InprocServer32" "$server"
 fi
