@@ -60,6 +60,28 @@ class PE:
             names.append(self.cstring(entry[3]))
             o += 20
 
+    def imported_functions(self):
+        """The names of the functions imported by name."""
+        rva, size = self.dirs[1]
+        names = []
+        if not rva:
+            return names
+        width, by_ordinal = (8, 1 << 63) if self.pe32plus else (4, 1 << 31)
+        o = self.offset(rva)
+        while True:
+            entry = struct.unpack_from("<IIIII", self.data, o)
+            if not any(entry):
+                return names
+            t = self.offset(entry[0] or entry[4])
+            while True:
+                thunk = struct.unpack_from("<Q" if width == 8 else "<I", self.data, t)[0]
+                if not thunk:
+                    break
+                if not thunk & by_ordinal:
+                    names.append(self.cstring(thunk + 2))  # after the hint
+                t += width
+            o += 20
+
     def exports(self):
         rva, size = self.dirs[0]
         if not rva:
@@ -162,6 +184,8 @@ def main():
     p.add_argument("--machine", choices=MACHINES, required=True)
     p.add_argument("--exports", nargs="*", default=None,
                    help="exact exported names, each NAME or NAME@BYTES (i386: __stdcall with BYTES of arguments)")
+    p.add_argument("--no-import", action="append", default=[], metavar="FUNCTION",
+                   help="a function the file must not import")
     p.add_argument("--typelib", action="store_true", help="a TYPELIB resource 1 of the machine's system kind")
     p.add_argument("--version", help="numeric file and product version, a.b.c.d")
     p.add_argument("--version-string", action="append", default=[], metavar="KEY=VALUE")
@@ -177,6 +201,10 @@ def main():
     foreign = [name for name in pe.imports() if name.lower() not in SYSTEM_DLLS]
     if foreign:
         problems.append("imports from non-system DLLs: " + ", ".join(foreign))
+
+    unwanted = sorted(set(args.no_import) & set(pe.imported_functions()))
+    if unwanted:
+        problems.append("imports " + ", ".join(unwanted))
 
     if args.exports is not None:
         exports = pe.exports()

@@ -5,6 +5,8 @@
 #include "com/registration.h"
 #include "windows/runtime_tls.h"
 
+#include <algorithm>
+#include <string_view>
 #include <windows.h>
 
 namespace qmx {
@@ -108,12 +110,19 @@ HRESULT WINAPI DllUnregisterServer(void)
 }
 
 // regsvr32 /n /i:user (and /u /n /i:user): the current user's classes only, which needs
-// no administrator rights.
+// no administrator rights. regsvr32 /i without a command line: the machine's, as
+// DllRegisterServer.
 HRESULT WINAPI DllInstall(BOOL install, LPCWSTR command_line)
 {
-    if (!command_line || _wcsicmp(command_line, L"user") != 0)
-        return E_INVALIDARG;
-    return qmx::register_in(HKEY_CURRENT_USER, install != FALSE);
+    std::wstring_view line = command_line ? command_line : L"";
+    const auto blank = line.find_first_not_of(L" \t");
+    line.remove_prefix(std::min(blank, line.size()));
+    line.remove_suffix(line.size() - (line.find_last_not_of(L" \t") + 1));
+    if (line.empty())
+        return qmx::register_in(HKEY_LOCAL_MACHINE, install != FALSE);
+    if (line.size() == 4 && _wcsnicmp(line.data(), L"user", 4) == 0)
+        return qmx::register_in(HKEY_CURRENT_USER, install != FALSE);
+    return E_INVALIDARG;
 }
 
 } // extern "C"

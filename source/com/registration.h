@@ -13,19 +13,28 @@ struct Classes {
     REGSAM view = 0; // KEY_WOW64_64KEY or KEY_WOW64_32KEY, or 0 for the process's own view
 };
 
+// The registry calls that change something, apart so that tests can make any one of them fail.
+struct RegistryWrites {
+    decltype(&RegCreateKeyExW) create_key = RegCreateKeyExW;
+    decltype(&RegSetValueExW) set_value = RegSetValueExW;
+    decltype(&RegDeleteValueW) delete_value = RegDeleteValueW;
+    decltype(&RegDeleteTreeW) delete_tree = RegDeleteTreeW;
+    decltype(&RegDeleteKeyExW) delete_key = RegDeleteKeyExW;
+};
+
 struct Target {
     // The view of this DLL's bitness: the in-process server and the type library.
     Classes own;
     // The other bitness' view (none when key is null): what its clients need to create the
     // class in the system surrogate and to marshal _Clicker.
     Classes other;
-    // The type library through RegisterTypeLibForUser / UnRegisterTypeLibForUser.
-    bool per_user = false;
+    RegistryWrites writes;
 };
 
-// Registers the server at path; on failure removes what it wrote.
+// Registers the server at path; on failure puts back every key and value as it was.
 HRESULT install(const Target& target, const std::wstring& path);
-// Removes every key of the class; keys already gone are not a failure.
+// Removes this build's entries, and the class's keys in each view where no other build is
+// registered; keys already gone are not a failure.
 HRESULT uninstall(const Target& target);
 
 // HKEY_LOCAL_MACHINE's or HKEY_CURRENT_USER's Software\Classes, and under WOW64 its 64-bit view too.
