@@ -9,7 +9,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # wine32 is the i386 package that runs the shipped 32-bit build.
 packages=(cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev libbenchmark-dev clang
           libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine32:i386
-          wine64-tools)
+          wine64-tools wixl msitools)
 
 say() { printf '== %s\n' "$*" >&2; }
 
