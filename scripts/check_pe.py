@@ -3,7 +3,8 @@
 
 Checks the machine type, that every import comes from a system DLL, the exported names
 (and on i386 that each is a __stdcall function taking the given number of argument bytes,
-from the COFF symbol table), the embedded type library and the version resource.
+from the COFF symbol table), the embedded type library, the assembly manifest, the version
+resource, and that no debug information is left in the file.
 """
 import argparse
 import struct
@@ -35,7 +36,11 @@ class PE:
         sec = opt + opt_size
         for i in range(nsections):
             name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", d, sec + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode("latin-1"), va, max(vsize, rawsize), rawptr))
+            name = name.rstrip(b"\0").decode("latin-1")
+            if name.startswith("/") and self.symtab:  # a long name, in the string table
+                so = self.symtab + 18 * self.nsymbols + int(name[1:])
+                name = d[so:d.index(b"\0", so)].decode("latin-1")
+            self.sections.append((name, va, max(vsize, rawsize), rawptr))
 
     def offset(self, rva):
         for _, va, size, raw in self.sections:
@@ -187,6 +192,8 @@ def main():
     p.add_argument("--no-import", action="append", default=[], metavar="FUNCTION",
                    help="a function the file must not import")
     p.add_argument("--typelib", action="store_true", help="a TYPELIB resource 1 of the machine's system kind")
+    p.add_argument("--manifest", help="an assembly manifest (resource 24, 1) naming this assembly")
+    p.add_argument("--no-debug", action="store_true", help="no debug sections")
     p.add_argument("--version", help="numeric file and product version, a.b.c.d")
     p.add_argument("--version-string", action="append", default=[], metavar="KEY=VALUE")
     args = p.parse_args()
@@ -234,6 +241,19 @@ def main():
             expected = 1 if args.machine == "i386" else 3  # SYS_WIN32, SYS_WIN64
             if syskind != expected:
                 problems.append("type library system kind %d, expected %d" % (syskind, expected))
+
+    if args.manifest:
+        manifest = resources.get((24, 1, 0x0409)) or next(
+            (data for (kind, name, _), data in resources.items() if kind == 24 and name == 1), None)
+        if manifest is None:
+            problems.append("no manifest resource 1")
+        elif ('name="%s"' % args.manifest).encode() not in manifest or b"<comClass" not in manifest:
+            problems.append("the manifest names no assembly %s with a class" % args.manifest)
+
+    if args.no_debug:
+        debug = [name for name, _, _, _ in pe.sections if name.startswith(".debug") or name.startswith("/")]
+        if debug:
+            problems.append("debug sections: " + ", ".join(debug))
 
     if args.version or args.version_string:
         blocks = [data for (kind, _, _), data in resources.items() if kind == 16]

@@ -209,7 +209,7 @@ TEST_F(Registration, WritesTheClassTheProgIdTheTypeLibraryAndTheInterface)
     EXPECT_EQ(value_of(clsid_key + L"\\TypeLib"), guid_text(LIBID_QMXClicker));
     EXPECT_EQ(value_of(L"QMXClicker.Clicker\\CLSID"), guid_text(CLSID_Clicker));
 
-    EXPECT_EQ(value_of(library), L"QMXClicker");
+    EXPECT_EQ(value_of(library), L"QMXClicker pocket barcode scanner library") << "the name reference lists show";
     EXPECT_EQ(lower(value_of(library + L"\\409\\" SYSKIND_NAME)), lower(server_path()));
     EXPECT_EQ(lower(value_of(library + L"\\0\\" SYSKIND_NAME)), lower(server_path())) << "the marshaller's entry";
     EXPECT_EQ(lower(value_of(library + L"\\HELPDIR")), lower(server_folder()));

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
+#include <string>
+
 namespace qmx::test {
 namespace {
 
@@ -79,10 +81,19 @@ TEST_F(TypeLibrary, DescribesTheLibraryItself)
     DWORD context = 1;
     ASSERT_EQ(library->GetDocumentation(-1, &name, &doc, &context, &help), S_OK);
     EXPECT_STREQ(name, L"QMXClicker");
-    EXPECT_EQ(doc, nullptr);
+    ASSERT_NE(doc, nullptr) << "the library's help string";
+    EXPECT_GT(SysStringLen(doc), 20u);
     EXPECT_EQ(help, nullptr);
     EXPECT_EQ(context, 0u);
     SysFreeString(name);
+    SysFreeString(doc);
+
+    // The two types carry a help string of their own.
+    for (UINT i = 0; i < 2; ++i) {
+        ASSERT_EQ(library->GetDocumentation(i, nullptr, &doc, nullptr, nullptr), S_OK);
+        EXPECT_NE(doc, nullptr) << "type " << i;
+        SysFreeString(doc);
+    }
 }
 
 TEST_F(TypeLibrary, HoldsTheInterfaceThenTheClass)
@@ -211,9 +222,14 @@ TEST_F(TypeLibrary, EveryMemberInVtableOrderWithItsIdentifierAndTypes)
         for (BSTR& n : names)
             SysFreeString(n);
 
+        // One line for object browsers: what it does, then what it raises.
         BSTR doc = nullptr;
         ASSERT_EQ(vtable->GetDocumentation(f->memid, nullptr, &doc, nullptr, nullptr), S_OK);
-        EXPECT_EQ(doc, nullptr) << "no documentation strings";
+        ASSERT_NE(doc, nullptr);
+        const std::wstring line(doc, SysStringLen(doc));
+        EXPECT_NE(line.find(L"Raise"), std::wstring::npos) << "names what it raises";
+        EXPECT_EQ(line.find_first_of(L"\r\n"), std::wstring::npos);
+        SysFreeString(doc);
         vtable->ReleaseFuncDesc(f);
     }
 }

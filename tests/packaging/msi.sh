@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# The installers under Wine, in a prefix of their own: per machine and per user each
+# package writes the same keys as the DLL's own registration (regsvr32 of the same file in
+# the same folder), a script host downloads once csp2.dll is copied in (per machine), a newer package
+# replaces it and an older one is refused, and uninstalling leaves nothing.
+#
+#   msi.sh BUILD_FOLDER PREFIX x86|x64
+#
+# BUILD_FOLDER is the i686 build (QMXClicker.dll, csp2.dll and the packages). x86: a
+# 32-bit prefix; x64: a 64-bit prefix with 32-bit support, where the 64-bit script host
+# uses the class through the system surrogate.
+set -uo pipefail
+here=$(dirname "$(realpath "$0")")
+source "$here/../../scripts/lib/common.sh"
+build_folder=$(realpath "$1")
+arch=$3
+if [ "$arch" = x64 ]; then use_wine win64; else use_wine win32; fi
+export WINEPREFIX WINEDEBUG=-all QMX_SIM_SCENARIO= QMX_SIM_LOG= QMX_SIM_STATE=
+WINEPREFIX=$(realpath -m "$2")
+rm -rf "$WINEPREFIX"
+ensure_wineprefix
+"$wineserver" -p
+trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+"$wine" wineboot >/dev/null 2>&1 || true
+
+version=$(sed -n 's/^project(QMXClicker VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
+work="$WINEPREFIX/drive_c/msitest"
+mkdir -p "$work"
+cp "$build_folder/QMXClicker-$version-$arch.msi" "$work/machine.msi"
+cp "$build_folder/QMXClicker-$version-$arch-user.msi" "$work/user.msi"
+# A newer version of the same package, for the upgrade: Windows Installer compares the
+# first three fields only.
+IFS=. read -r major minor build _ <<<"$version"
+newer=$major.$minor.$((build + 1)).0
+(cd "$build_folder" && wixl $([ "$arch" = x64 ] && echo -a x64) -D Arch="$arch" -D Scope=machine -D Version="$newer" \
+    -D ProductCode=0E1B6C2A-5D7E-4F80-9A1B-$(printf '%012d' "${newer//./}") -o "$work/newer.msi" \
+    "$here/../../packaging/QMXClicker.wxs") || exit 1
+
+failures=0
+fail() {
+    echo "FAIL $*"
+    failures=$((failures + 1))
+}
+win() { "$wine" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+
+if [ "$arch" = x64 ]; then
+    regsvr32='C:\windows\syswow64\regsvr32.exe' views="32 64"
+    program_files=$(win cmd /c 'echo %ProgramFiles(x86)%')
+else
+    regsvr32=regsvr32 views=32
+    program_files=$(win cmd /c 'echo %ProgramFiles%')
+fi
+user_programs="$(win cmd /c 'echo %LOCALAPPDATA%')\\Programs"
+unix() { "$wine" winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+
+# Every key of the component in one hive, each view, as "reg query /s" prints them. The
+# help folder's trailing backslash (the installer's folder property has one) is dropped,
+# and so is the disk-image flag (8) that Wine's RegisterTypeLib adds to FLAGS and
+# Windows leaves out.
+# ProgID and AppID keys are shared by both views on 64-bit Windows: Wine's msiexec writes
+# a 32-bit component's copy into the 32-bit view all the same, so only the 64-bit view's
+# is compared (the check that nothing is left looks at both).
+redirected="CLSID\\$clsid_clicker Interface\\{F1C964A0-FF0C-47DD-A8BF-478FA424E8B8}
+TypeLib\\{2BF49912-FC25-4BAC-BCB9-1F28D64DB22D}"
+shared="QMXClicker.Clicker AppID\\$clsid_clicker"
+dump() { # dump HIVE NAME [all]
+    local batch="$work/dump.bat" view key keys
+    printf '@echo off\r\n' >"$batch"
+    for view in $views; do
+        keys="$redirected $shared"
+        [ "$view" = 32 ] && [ "$arch" = x64 ] && [ "${3:-}" != all ] && keys=$redirected
+        for key in $keys; do
+            printf 'reg query "%s\\Software\\Classes\\%s" /s /reg:%s\r\n' "$1" "$key" "$view" >>"$batch"
+        done
+    done
+    win cmd /c 'C:\msitest\dump.bat' | grep -E '^(HKEY_|    )' | sed 's/\\$//' |
+        awk '/\\FLAGS$/ { flags = 1; print; next } flags { sub(/REG_SZ    8$/, "REG_SZ    0"); flags = 0 } { print }' \
+            >"$work/$2.txt"
+}
+empty() { # empty HIVE: nothing of the component in it
+    dump "$1" left all
+    if grep -q . "$work/left.txt"; then
+        fail "keys left under $1:"
+        cat "$work/left.txt"
+    fi
+}
+download() { # download FOLDER WHAT: csp2.dll in the folder, then the script hosts
+    local host hosts=cscript
+    [ "$arch" = x64 ] && hosts='C:\windows\syswow64\cscript.exe C:\windows\system32\cscript.exe'
+    cp "$build_folder/csp2.dll" "$(unix "$1")/"
+    for host in $hosts; do
+        # To a file: the surrogate inherits the host's output and never exits.
+        "$wine" "$host" //nologo "$(windows_path "$here/../hosts/surrogate.vbs")" >"$work/host.txt" 2>&1 </dev/null
+        if grep -q "all checks passed" "$work/host.txt"; then
+            echo "ok   $2: $host downloads six barcodes"
+        else
+            fail "$2: $host"
+            tr -d '\r' <"$work/host.txt"
+        fi
+    done
+    rm -f "$(unix "$1")/csp2.dll"
+    # The surrogate holds the DLL loaded and never exits: end it, as a restart would.
+    if [ "$arch" = x64 ]; then
+        "$wineserver" -k
+        "$wineserver" -w
+        "$wineserver" -p
+    fi
+}
+# reference HIVE FOLDER NAME [regsvr32 options]: the keys of regsvr32 of the same DLL in
+# the same folder, unregistered again afterwards.
+reference() {
+    local hive=$1 folder=$2 name=$3 dir
+    shift 3
+    dir=$(unix "$folder")
+    mkdir -p "$dir"
+    cp "$build_folder/QMXClicker.dll" "$dir/"
+    "$wine" "$regsvr32" /s "$@" "$folder\\QMXClicker.dll" || fail "regsvr32 $*"
+    dump "$hive" "$name"
+    "$wine" "$regsvr32" /s /u "$@" "$folder\\QMXClicker.dll" || fail "regsvr32 /u $*"
+    rm -rf "$dir"
+    grep -q InprocServer32 "$work/$name.txt" || fail "regsvr32 $* wrote no class"
+}
+same() { # same NAME REFERENCE
+    if diff "$work/$2.txt" "$work/$1.txt" >"$work/diff.txt"; then
+        echo "ok   $1: the same keys and values as regsvr32"
+    else
+        fail "$1 differs from regsvr32 (< regsvr32, > package):"
+        cat "$work/diff.txt"
+    fi
+}
+products() { # how many versions of the component are installed (the most either view lists)
+    local view most=0 count
+    for view in $views; do
+        count=$(win reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$view |
+            grep -c 'DisplayName.*QMXClicker')
+        [ "$count" -gt "$most" ] && most=$count
+    done
+    echo "$most"
+}
+gone() { # gone FOLDER
+    local dir
+    dir=$(unix "$1")
+    if [ -e "$dir" ]; then
+        fail "$1 is left:"
+        ls -R "$dir"
+    fi
+}
+
+machine_folder="$program_files\\QMXClicker"
+user_folder="$user_programs\\QMXClicker"
+
+echo "== per machine, $arch"
+reference HKLM "$machine_folder" regsvr32_machine
+"$wine" msiexec /i 'C:\msitest\machine.msi' /qn || fail "msiexec /i machine.msi"
+dump HKLM machine
+same machine regsvr32_machine
+empty HKCU
+download "$machine_folder" "per machine"
+
+echo "== upgrade to $newer and back"
+"$wine" msiexec /i 'C:\msitest\newer.msi' /qn || fail "msiexec /i newer.msi"
+[ "$(products)" = 1 ] || fail "$(products) products installed after the upgrade"
+dump HKLM upgraded
+same upgraded regsvr32_machine
+[ -f "$(unix "$machine_folder")/QMXClicker.dll" ] || fail "no QMXClicker.dll after the upgrade"
+if "$wine" msiexec /i 'C:\msitest\machine.msi' /qn; then fail "the older package installed over the newer"; else
+    echo "ok   the older package is refused"; fi
+[ "$(products)" = 1 ] || fail "$(products) products installed after the refused downgrade"
+"$wine" msiexec /x 'C:\msitest\newer.msi' /qn || fail "msiexec /x newer.msi"
+empty HKLM
+gone "$machine_folder"
+[ "$(products)" = 0 ] || fail "a product is still installed"
+
+echo "== per user, $arch"
+reference HKCU "$user_folder" regsvr32_user /n /i:user
+"$wine" msiexec /i 'C:\msitest\user.msi' /qn || fail "msiexec /i user.msi"
+dump HKCU user
+same user regsvr32_user
+empty HKLM
+# No download here: Wine 8 looks classes up under HKLM only (a class registered per user
+# by regsvr32 /n /i:user is not found either), so per-user hosts cannot be run under it.
+"$wine" msiexec /x 'C:\msitest\user.msi' /qn || fail "msiexec /x user.msi"
+empty HKCU
+gone "$user_folder"
+
+if [ "$failures" -eq 0 ]; then
+    echo "msi $arch: all checks passed"
+fi
+exit "$failures"
