@@ -67,9 +67,20 @@ void Scanner::changed()
         saver_(state_);
 }
 
+std::optional<std::int32_t> Scanner::fault(const char* entry)
+{
+    const std::int32_t call = ++calls_[entry];
+    auto it = scenario_.entry_faults.find(entry);
+    if (it == scenario_.entry_faults.end() || call < it->second.from)
+        return std::nullopt;
+    return it->second.result;
+}
+
 // Init releases whatever port is open, then opens the one asked for if it answers.
 std::int32_t Scanner::init(std::int32_t port)
 {
+    if (auto f = fault("csp2Init"))
+        return logged(with_args("csp2Init", std::to_string(port)), *f);
     open_port_.reset();
     std::int32_t result = scenario_.port == port ? 0 : fail(Failure::no_answer);
     if (auto it = scenario_.init_results.find(port); it != scenario_.init_results.end())
@@ -81,6 +92,8 @@ std::int32_t Scanner::init(std::int32_t port)
 
 std::int32_t Scanner::read_data()
 {
+    if (auto f = fault("csp2ReadData"))
+        return logged("csp2ReadData", *f);
     std::int32_t result = fail(Failure::not_open);
     if (open_port_) {
         result = static_cast<std::int32_t>(state_.entries.size());
@@ -94,6 +107,8 @@ std::int32_t Scanner::read_data()
 
 std::int32_t Scanner::get_system_status()
 {
+    if (auto f = fault("csp2GetSystemStatus"))
+        return logged("csp2GetSystemStatus", *f);
     std::int32_t result = fail(Failure::not_open);
     if (open_port_) {
         auto it = scenario_.status_results.find(*open_port_);
@@ -105,6 +120,8 @@ std::int32_t Scanner::get_system_status()
 // Eight identity bytes, and a zero after them when the buffer has room for it.
 std::int32_t Scanner::get_device_id(std::span<std::uint8_t> id, std::int32_t size)
 {
+    if (auto f = fault("csp2GetDeviceId"))
+        return logged(with_args("csp2GetDeviceId", std::to_string(size)), *f);
     std::int32_t result = 0;
     const std::size_t n = room(id, size);
     if (!open_port_) {
@@ -136,6 +153,8 @@ std::optional<std::vector<std::uint8_t>> Scanner::packet(std::int32_t number) co
 // The packet's length on success.
 std::int32_t Scanner::get_packet(std::span<std::uint8_t> buffer, std::int32_t number, std::int32_t size)
 {
+    if (auto f = fault("csp2GetPacket"))
+        return logged(with_args("csp2GetPacket", std::to_string(number) + " " + std::to_string(size)), *f);
     std::int32_t result = fail(Failure::not_open);
     if (open_port_) {
         std::optional<std::vector<std::uint8_t>> bytes = packet(number);
@@ -157,6 +176,8 @@ std::int32_t Scanner::time_stamp_to_text(std::span<const std::uint8_t> stamp, st
 {
     std::int32_t result = 0;
     const std::string args = hex_bytes(stamp) + " " + std::to_string(size);
+    if (auto f = fault("csp2TimeStamp2Str"))
+        return logged(with_args("csp2TimeStamp2Str", args), *f);
     if (scenario_.stamp_text_untouched)
         return logged(with_args("csp2TimeStamp2Str", args), result);
     if (stamp.size() < 4)
@@ -174,6 +195,8 @@ std::int32_t Scanner::time_stamp_to_text(std::span<const std::uint8_t> stamp, st
 
 std::int32_t Scanner::simple(const char* entry)
 {
+    if (auto f = fault(entry))
+        return logged(entry, *f);
     return logged(entry, open_port_ ? 0 : fail(Failure::not_open));
 }
 
@@ -195,6 +218,8 @@ std::int32_t Scanner::interrogate()
 // Seconds, minutes, hours, day, month, two-digit year; seconds 255 while the clock is lost.
 std::int32_t Scanner::get_time(std::span<std::uint8_t> clock)
 {
+    if (auto f = fault("csp2GetTime"))
+        return logged("csp2GetTime", *f);
     std::int32_t result = 0;
     if (!open_port_) {
         result = fail(Failure::not_open);
@@ -216,6 +241,8 @@ std::int32_t Scanner::set_time(std::span<std::uint8_t> clock)
 {
     const std::span<std::uint8_t> given = clock.first(std::min(clock.size(), clock_length));
     const std::string args = decimal_bytes(given);
+    if (auto f = fault("csp2SetTime"))
+        return logged(with_args("csp2SetTime", args), *f);
     if (!open_port_)
         return logged(with_args("csp2SetTime", args), fail(Failure::not_open));
     if (given.size() < clock_length)
@@ -232,6 +259,8 @@ std::int32_t Scanner::set_time(std::span<std::uint8_t> clock)
 
 std::int32_t Scanner::clear_data()
 {
+    if (auto f = fault("csp2ClearData"))
+        return logged("csp2ClearData", *f);
     if (!open_port_)
         return logged("csp2ClearData", fail(Failure::not_open));
     state_.entries.clear();
@@ -242,6 +271,8 @@ std::int32_t Scanner::clear_data()
 // Works with no port open: the table lives in the library as much as in the scanner.
 std::int32_t Scanner::set_defaults()
 {
+    if (auto f = fault("csp2SetDefaults"))
+        return logged("csp2SetDefaults", *f);
     state_.params = scenario_.params;
     changed();
     return logged("csp2SetDefaults", 0);
@@ -250,6 +281,9 @@ std::int32_t Scanner::set_defaults()
 // The value is the first byte; the log shows the whole buffer the entry is given.
 std::int32_t Scanner::set_param(std::int32_t id, std::span<const std::uint8_t> value, std::int32_t size)
 {
+    if (auto f = fault("csp2SetParam"))
+        return logged(with_args("csp2SetParam", std::to_string(id) + " " + hex_bytes(value) + " " + std::to_string(size)),
+                      *f);
     std::int32_t result = 0;
     if (!open_port_) {
         result = fail(Failure::not_open);
@@ -267,6 +301,8 @@ std::int32_t Scanner::set_param(std::int32_t id, std::span<const std::uint8_t> v
 
 std::int32_t Scanner::restore()
 {
+    if (auto f = fault("csp2Restore"))
+        return logged("csp2Restore", *f);
     open_port_.reset();
     return logged("csp2Restore", 0);
 }

@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace qmx::sim {
@@ -71,6 +72,8 @@ public:
 
 private:
     std::int32_t logged(std::string line, std::int32_t result);
+    // Counts the call; the scenario's result for it when a `fail` directive covers it.
+    std::optional<std::int32_t> fault(const char* entry);
     std::int32_t simple(const char* entry);
     std::optional<std::vector<std::uint8_t>> packet(std::int32_t number) const;
     std::int64_t pc_seconds();
@@ -80,6 +83,7 @@ private:
     Clock& pc_clock_;
     ScannerState state_;
     std::optional<std::int32_t> open_port_;
+    std::map<std::string, std::int32_t, std::less<>> calls_; // by entry name
     CallLog* log_ = nullptr;
     std::function<void(const ScannerState&)> saver_;
 };

@@ -51,6 +51,15 @@ struct ClockStart {
     friend bool operator==(const ClockStart&, const ClockStart&) = default;
 };
 
+// An entry that answers `result` from its `from`-th call on (counting from 1), doing
+// nothing else.
+struct EntryFault {
+    std::int32_t result = 0;
+    std::int32_t from = 1;
+
+    friend bool operator==(const EntryFault&, const EntryFault&) = default;
+};
+
 using Identity = std::array<std::uint8_t, 8>;
 inline constexpr Identity default_identity = {0x00, 0x12, 0x6B, 0x3F, 0xA2, 0x19, 0x04, 0xC7};
 
@@ -73,6 +82,7 @@ struct Scenario {
     bool identity_untouched = false;
     std::optional<std::string> stamp_text;
     bool stamp_text_untouched = false;
+    std::map<std::string, EntryFault> entry_faults; // by entry name
 };
 
 } // namespace qmx::sim

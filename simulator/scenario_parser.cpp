@@ -1,5 +1,8 @@
 #include "simulator/scenario_parser.h"
 
+#include "core/scanner/csp2_entries.h"
+
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <stdexcept>
@@ -251,6 +254,19 @@ void parse_line(std::string_view line, FileKind kind, Scenario& s)
             throw Invalid("time-stamp text of " + std::to_string(text.size()) + " bytes; it takes 1 to " +
                           std::to_string(max_stamp_text_length));
         s.stamp_text = std::string(text);
+    } else if (directive == "fail") {
+        // fail ENTRY RESULT from N
+        std::string_view entry = w.next("entry");
+        if (std::find(csp2_entry_names.begin(), csp2_entry_names.end(), entry) == csp2_entry_names.end())
+            throw Invalid("unknown entry " + quoted(entry));
+        EntryFault fault;
+        fault.result = parse_int32(w.next("result"), "result");
+        std::string_view word = w.next("'from'");
+        if (word != "from")
+            throw Invalid("expected 'from', not " + quoted(word));
+        fault.from = static_cast<std::int32_t>(
+            parse_integer(w.next("call number"), 1, std::numeric_limits<std::int32_t>::max(), "call number"));
+        s.entry_faults[std::string(entry)] = fault;
     } else if (directive == "stamp-text-untouched") {
         s.stamp_text_untouched = true;
     } else {

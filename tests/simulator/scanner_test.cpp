@@ -232,6 +232,28 @@ TEST_F(ScannerTest, PacketFaultsAndCountOverrides)
     EXPECT_EQ(delivering.read_data(), 2) << "a per-port count wins";
 }
 
+TEST_F(ScannerTest, AFailingEntryAnswersItsResultFromTheNthCallOnAndDoesNothingElse)
+{
+    Scanner& s = make("barcode 10 2026-01-01 00:00:00 A\nfail csp2GetPacket -9 from 2\nfail csp2GetTime 4 from 1\n"
+                      "fail csp2Restore -7 from 1\nfail csp2ClearData -7 from 1");
+    auto packet = filled<500>();
+    ASSERT_EQ(s.init(3), 0);
+    EXPECT_EQ(s.get_packet(packet, 0, 500), 7);
+    packet.fill(fill);
+    EXPECT_EQ(s.get_packet(packet, 0, 500), -9);
+    EXPECT_EQ(s.get_packet(packet, 0, 500), -9) << "and on every later call";
+    EXPECT_TRUE(untouched(packet));
+    auto clock = filled<6>();
+    EXPECT_EQ(s.get_time(clock), 4);
+    EXPECT_TRUE(untouched(clock));
+    EXPECT_EQ(s.clear_data(), -7);
+    EXPECT_EQ(s.state().entries.size(), 1u);
+    EXPECT_EQ(s.restore(), -7);
+    EXPECT_EQ(s.open_port(), 3) << "a failed restore releases nothing";
+    EXPECT_EQ(s.wake_up(), 0) << "other entries are unaffected";
+    EXPECT_EQ(log.lines[2], "csp2GetPacket 0 500 -> -9");
+}
+
 TEST_F(ScannerTest, DeviceIdentityInEightBytesWithAZeroAfterThemWhenThereIsRoom)
 {
     Scanner& s = make("identity 0123456789ABCDEF");

@@ -142,6 +142,24 @@ TEST(ScenarioParser, ErrorsNameTheLineAndTheReason)
         << "the first error is reported";
 }
 
+TEST(ScenarioParser, AnyEntryCanFailFromAGivenCall)
+{
+    Scenario s = parsed("fail csp2PowerDown -5 from 2\nfail csp2Init 0 from 1\nfail csp2PowerDown 7 from 3\n");
+    EXPECT_EQ(s.entry_faults, (std::map<std::string, EntryFault>{{"csp2PowerDown", {7, 3}}, {"csp2Init", {0, 1}}}))
+        << "the last line for an entry wins";
+    const std::pair<const char*, const char*> cases[] = {
+        {"fail csp2Frob -1 from 1", "line 1: unknown entry 'csp2Frob'"},
+        {"fail csp2powerdown -1 from 1", "line 1: unknown entry 'csp2powerdown'"},
+        {"fail csp2Init -1 after 1", "line 1: expected 'from', not 'after'"},
+        {"fail csp2Init -1 from 0", "line 1: call number '0' is outside 1 to 2147483647"},
+        {"fail csp2Init x from 1", "line 1: result 'x' is not a whole number"},
+        {"fail csp2Init -1", "line 1: missing 'from'"},
+        {"fail csp2Init -1 from 1 2", "line 1: unexpected '2'"},
+    };
+    for (const auto& [text, error] : cases)
+        EXPECT_EQ(error_of(text), error);
+}
+
 TEST(ScenarioParser, AStateFileHoldsOnlyWhatTheScannerKeeps)
 {
     ParseOutcome state = parse_scenario("clock offset 60\nclock-lost\nparam 1 2\n"
