@@ -47,8 +47,12 @@ std::int16_t any_count(Input& in)
 } // namespace
 void fuzz_one(Input& in)
 {
-    auto fields = std::make_unique<ClickerFields>();
-    ClickerFields& f = *fields;
+    // The fields live in the same place every run: 50 KB taken afresh per run came from
+    // memory the sanitizer had never handed out, and faulting it in cost a fifth of the
+    // run. They are destroyed at the end, so the run frees all it took (libFuzzer
+    // re-runs for a leak check any input that does not).
+    static std::optional<ClickerFields> fields;
+    ClickerFields& f = fields.emplace();
     f.barcode_count = any_count(in);
     f.serial_hex = in.text();
     if (const std::uint8_t flag = in.byte(); flag % 2)
@@ -101,6 +105,7 @@ void fuzz_one(Input& in)
     FUZZ_CHECK(error == expected);
     if (!error)
         check_upload_string(f, text);
+    fields.reset();
 }
 
 } // namespace qmx::fuzz

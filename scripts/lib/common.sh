@@ -167,10 +167,12 @@ for source in "$root"/fuzz/*_fuzzer.cpp; do
 done
 unset source
 
-# run_fuzzer TARGET SECONDS: fuzzes from a copy of the seed corpus, so the repository
-# stays as it is. A crash leaves its input in build/sanitize/fuzz-findings/.
+# run_fuzzer TARGET SECONDS [keep]: fuzzes from a copy of fuzz/corpus/TARGET. A crash leaves
+# its input in build/sanitize/fuzz-findings/. With keep, and no finding, the repository's
+# corpus becomes the smallest set that covers all the run reached (keep_corpus), so later
+# short runs start from there.
 run_fuzzer() {
-    local target=$1 seconds=$2 corpus findings="$build/sanitize/fuzz-findings"
+    local target=$1 seconds=$2 keep=${3:-} corpus findings="$build/sanitize/fuzz-findings"
     mkdir -p "$findings"
     corpus=$(mktemp -d)
     cp -r "$root/fuzz/corpus/$target/." "$corpus/"
@@ -178,13 +180,39 @@ run_fuzzer() {
     local status=0
     "$build/sanitize/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$findings/$target-" "$corpus" >"$findings/$target.log" 2>&1 || status=$?
-    rm -rf "$corpus"
     if [ "$status" -ne 0 ]; then
+        rm -rf "$corpus"
         tail -n 40 "$findings/$target.log" >&2
         say "$target failed (exit $status); the log and the input are in $findings"
         return 1
     fi
-    grep -E '^stat::number_of_executed_units' "$findings/$target.log" | sed "s/^/   $target /" >&2 || true
+    grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$findings/$target.log" | sed "s/^/   $target /" >&2 || true
+    [ -z "$keep" ] || keep_corpus "$target" "$corpus" || status=$?
+    rm -rf "$corpus"
+    return "$status"
+}
+
+# keep_corpus TARGET FOLDER: merges FOLDER (-merge=1) into a fresh folder that starts with
+# the corpus's named inputs (seeds and past findings, which always stay) and takes from
+# the rest only inputs that add coverage; that folder replaces fuzz/corpus/TARGET.
+keep_corpus() {
+    local target=$1 found=$2 kept="$root/fuzz/corpus/$target" fresh status=0
+    fresh=$(mktemp -d)
+    find "$kept" -maxdepth 1 -type f ! -regex '.*/[0-9a-f]\{40\}' -exec cp {} "$fresh/" \;
+    "$build/sanitize/fuzz/$target" -merge=1 -timeout=10 -rss_limit_mb=2048 \
+        -artifact_prefix="$build/sanitize/fuzz-findings/$target-" "$fresh" "$found" \
+        >"$build/sanitize/fuzz-findings/$target.merge.log" 2>&1 || status=$?
+    if [ "$status" -eq 0 ]; then
+        local before
+        before=$(find "$kept" -maxdepth 1 -type f | wc -l)
+        find "$kept" -maxdepth 1 -type f -regex '.*/[0-9a-f]\{40\}' -delete
+        cp "$fresh"/* "$kept/"
+        say "   $target corpus: $before -> $(find "$kept" -maxdepth 1 -type f | wc -l) inputs in fuzz/corpus/$target"
+    else
+        say "merging the corpus of $target failed (exit $status); see $build/sanitize/fuzz-findings/$target.merge.log"
+    fi
+    rm -rf "$fresh"
+    return "$status"
 }
 
 # A Unix path as Wine's Windows programs see it (Wine maps drive Z: to /).

@@ -3,7 +3,10 @@
 #include "core/automation/error.h"
 #include "core/automation/text.h"
 
+#include <algorithm>
+#include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,9 +21,9 @@ std::int64_t find(std::u16string_view text, std::u16string_view what, std::int64
     return at == std::u16string_view::npos ? 0 : static_cast<std::int64_t>(at) + 1;
 }
 
-void repair_seconds(TimeStampText& bytes, std::u16string& text)
+void repair_seconds(TimeStampText& bytes, std::span<char16_t> text)
 {
-    std::int64_t at = find(text, u"63", 1);
+    std::int64_t at = find(std::u16string_view(text.data(), text.size()), u"63", 1);
     if (at >= 2) {
         auto i = static_cast<std::size_t>(at - 1);
         bytes[i] = bytes[i + 1] = '0';
@@ -146,12 +149,11 @@ TimeOfDay read_time_of_day(std::u16string_view text)
 
 Date ParseScanTime(TimeStampText& bytes)
 {
-    std::u16string text;
-    text.reserve(bytes.size());
-    for (std::uint8_t b : bytes)
-        text.push_back(static_cast<char16_t>(b));
-
-    repair_seconds(bytes, text);
+    // Read once per packet: the characters live here rather than on the heap.
+    std::array<char16_t, std::tuple_size_v<TimeStampText>> characters;
+    std::copy(bytes.begin(), bytes.end(), characters.begin());
+    repair_seconds(bytes, characters);
+    const std::u16string_view text(characters.data(), characters.size());
 
     const std::int64_t s1 = find(text, u"/", 1);
     const std::int64_t s2 = s1 ? find(text, u"/", s1 + 1) : 0;
