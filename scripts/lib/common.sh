@@ -25,15 +25,15 @@ as_root() {
 }
 
 # The Debian packages each kind of work needs; ensure_packages takes the kinds. The
-# win32 tree's suites also run the x86-64 surrogate client and a 64-bit prefix with its
-# 32-bit side, so they need both compilers and both Wines.
+# win32 tree also makes the installers, and its suites run the x86-64 surrogate client
+# and a 64-bit prefix with its 32-bit side, so it needs wixl, both compilers and both
+# Wines.
 declare -A package_kinds=(
     [build]="cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev"
     [sanitize]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev"
     [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools"
-    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386"
-    [installers]="wixl msitools"
+    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools"
     [emulator]="qemu-system-x86 e2fsprogs xz-utils"
 )
 
