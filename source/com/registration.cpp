@@ -21,7 +21,9 @@ namespace {
 
 constexpr wchar_t prog_id[] = L"QMXClicker.Clicker";
 constexpr wchar_t class_name[] = L"Clicker";
-constexpr wchar_t library_name[] = L"QMXClicker";
+// What reference lists show for the type library: its help string, as the system's own
+// type-library registration writes it (a test holds the two equal).
+constexpr wchar_t library_title[] = L"QMXClicker pocket barcode scanner library";
 constexpr wchar_t type_library_marshaller[] = L"{00020424-0000-0000-C000-000000000046}";
 #ifdef _WIN64
 constexpr wchar_t syskind_name[] = L"win64";
@@ -95,7 +97,7 @@ std::vector<Value> shared_values(const std::wstring& help_folder)
         {k.interface_key + L"\\ProxyStubClsid32", nullptr, type_library_marshaller},
         {k.interface_key + L"\\TypeLib", nullptr, k.libid},
         {k.interface_key + L"\\TypeLib", L"Version", L"1.0"},
-        {k.version_key, nullptr, library_name},
+        {k.version_key, nullptr, library_title},
         {k.version_key + L"\\FLAGS", nullptr, L"0"},
         {k.version_key + L"\\HELPDIR", nullptr, help_folder},
     };

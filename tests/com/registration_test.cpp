@@ -209,7 +209,12 @@ TEST_F(Registration, WritesTheClassTheProgIdTheTypeLibraryAndTheInterface)
     EXPECT_EQ(value_of(clsid_key + L"\\TypeLib"), guid_text(LIBID_QMXClicker));
     EXPECT_EQ(value_of(L"QMXClicker.Clicker\\CLSID"), guid_text(CLSID_Clicker));
 
-    EXPECT_EQ(value_of(library), L"QMXClicker pocket barcode scanner library") << "the name reference lists show";
+    ComPtr<ITypeLib> type_library;
+    ASSERT_EQ(LoadTypeLibEx(server_path().c_str(), REGKIND_NONE, type_library.out()), S_OK);
+    BSTR help = nullptr;
+    ASSERT_EQ(type_library->GetDocumentation(-1, nullptr, &help, nullptr, nullptr), S_OK);
+    EXPECT_EQ(value_of(library), std::wstring(help ? help : L"")) << "the name reference lists show: the help string";
+    SysFreeString(help);
     EXPECT_EQ(lower(value_of(library + L"\\409\\" SYSKIND_NAME)), lower(server_path()));
     EXPECT_EQ(lower(value_of(library + L"\\0\\" SYSKIND_NAME)), lower(server_path())) << "the marshaller's entry";
     EXPECT_EQ(lower(value_of(library + L"\\HELPDIR")), lower(server_folder()));
