@@ -81,6 +81,9 @@ TEST(FormatPatterns, DatesAreFourteenDigitsExactToTheSecond)
     EXPECT_EQ(date_digits(date_from_civil({2005, 5, 20, 23, 59, 59})), u"<20050520235959");
     EXPECT_EQ(date_digits(date_from_civil({1999, 12, 31, 23, 59, 59})), u"<19991231235959");
     EXPECT_EQ(date_digits(date_from_civil({2029, 12, 31, 0, 0, 1})), u"<20291231000001");
+    // The ends of the DATE range: a three-digit year keeps its leading zero.
+    EXPECT_EQ(date_digits(date_from_civil({100, 1, 1, 0, 0, 0})), u"<01000101000000");
+    EXPECT_EQ(date_digits(date_from_civil({9999, 12, 31, 23, 59, 59})), u"<99991231235959");
     for (int s = 0; s < 86400; s += 7) {
         const CivilDateTime t{2013, 6, 15, s / 3600, s / 60 % 60, s % 60};
         char expected[16];

@@ -20,7 +20,7 @@ void append_left_aligned(std::u16string& out, std::u16string_view text, std::siz
 namespace {
 
 // The decimal digits of `magnitude`, at least `digits` of them with leading zeros, written
-// straight into the text: the upload string takes nine numbers per entry, and a formatted
+// straight into the text: the upload string takes eight numbers per entry, and a formatted
 // print of each cost more than everything else in building it.
 void append_digits(std::u16string& out, std::uint64_t magnitude, int digits)
 {
