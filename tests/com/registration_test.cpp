@@ -153,7 +153,7 @@ void register_other_build(HKEY root, bool in_process)
         {interface_key + L"\\ProxyStubClsid32", nullptr, marshaller},
         {interface_key + L"\\TypeLib", nullptr, libid},
         {interface_key + L"\\TypeLib", L"Version", L"1.0"},
-        {library, nullptr, L"QMXClicker"},
+        {library, nullptr, L"QMXClicker pocket barcode scanner library"},
         {library + L"\\FLAGS", nullptr, L"0"},
         {library + L"\\HELPDIR", nullptr, L"C:\\Other"},
         {library + L"\\409\\" OTHER_SYSKIND_NAME, nullptr, file},
