@@ -6,12 +6,13 @@
 # registered. Last, the per-user registration, which reaches the 64-bit view of the
 # user's classes too.
 #
-#   surrogate.sh SERVER_FOLDER CLIENT_EXE PREFIX
+#   surrogate.sh SERVER_FOLDER CLIENT_EXE PREFIX [X86_64_FOLDER]
 #
 # SERVER_FOLDER holds QMXClicker.dll and csp2.dll: build/win32 for the real case (needs
 # wine32 beside wine64), build/win64 for the stand-in this machine can run (see
 # register_for_surrogate in scripts/lib/common.sh). CLIENT_EXE is the 64-bit
-# surrogate_client.exe. Wine's dllhost.exe never exits and inherits its client's output,
+# surrogate_client.exe. X86_64_FOLDER, for the i686 server, holds the x86-64 build (build/win64)
+# that is registered beside it. Wine's dllhost.exe never exits and inherits its client's output,
 # so hosts write to files, and the prefix's wine server is ended at the end.
 set -uo pipefail
 source "$(dirname "$0")/../../scripts/lib/common.sh"
@@ -87,8 +88,11 @@ run client "$(windows_path "$client")" || fail "the C++ client"
 run cscript cscript //nologo "$script" || fail "cscript"
 
 # The x86-64 build registered beside the i686 one: each may go while the other stays.
-other_folder=$(realpath -m "$(dirname "$client")/..")
-if [ "$surrogate_regsvr32" != regsvr32 ] && [ -f "$other_folder/QMXClicker.dll" ]; then
+other_folder=$(realpath -m "${4:-/nonexistent}")
+if [ "$surrogate_regsvr32" != regsvr32 ] && ! python3 "$root/scripts/check_pe.py" "$other_folder/QMXClicker.dll" \
+    --machine amd64 >/dev/null 2>&1; then
+    echo "note: no x86-64 build in $other_folder: one build unregistered while the other stays is not checked"
+elif [ "$surrogate_regsvr32" != regsvr32 ]; then
     other=$(windows_path "$other_folder/QMXClicker.dll")
     "$wine" regsvr32 /s "$other" || fail "registration of the x86-64 build"
     "$wine" "$surrogate_regsvr32" /s /u "$server" || fail "unregistration of the i686 build"
