@@ -55,11 +55,11 @@ BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
 
 } // namespace
 
-HRESULT ClickerObject::Create(REFIID riid, void** out)
+HRESULT ClickerObject::Create(REFIID riid, void** out, const Platform* platform)
 {
     ComPtr<ClickerObject> object;
     try {
-        object = ComPtr<ClickerObject>(new ClickerObject());
+        object = ComPtr<ClickerObject>(new ClickerObject(platform));
     } catch (...) {
         return E_OUTOFMEMORY;
     }
@@ -73,9 +73,10 @@ void ClickerObject::ReleaseTypeInfo()
     shared_type_info = nullptr;
 }
 
-ClickerObject::ClickerObject()
-    : scanner_(Csp2Dll::process()),
-      clicker_(Platform{scanner_, clock_, pump_, directory_}),
+ClickerObject::ClickerObject(const Platform* platform)
+    : scanner_(platform ? platform->scanner : Csp2Dll::process()),
+      clicker_(Platform{scanner_, platform ? platform->clock : own_clock_, platform ? platform->pump : own_pump_,
+                        platform ? platform->directory : own_directory_}),
       own_interface_(*this)
 {
     clicker_.route_own_calls(&own_interface_);
@@ -222,7 +223,12 @@ HRESULT ClickerObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
         return hr;
     Hold hold(static_cast<_Clicker*>(this)); // the type information stays ours for the call
     SetErrorInfo(0, nullptr);
-    return info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);
+    hr = info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);
+    // The runtime's dispatch answers an argument its conversion rejects (a date out of
+    // range made into text) with a general code; hosts expect the dispatch code.
+    if (hr == E_INVALIDARG)
+        hr = DISP_E_TYPEMISMATCH;
+    return hr;
 }
 
 // ISupportErrorInfo

@@ -129,6 +129,17 @@ TEST_F(Dispatch, MembersWithoutThatInvokeKindAreNotFound)
     EXPECT_EQ(invoke(object, L"get_barcode", DISPATCH_PROPERTYPUTREF, {v_i2(1)}).hr, DISP_E_MEMBERNOTFOUND);
 }
 
+TEST_F(Dispatch, AnArgumentTheDispatchCannotConvertIsATypeMismatch)
+{
+    // A date that has no text form cannot become the text pnewdatetime takes.
+    VARIANT date;
+    VariantInit(&date);
+    V_VT(&date) = VT_DATE;
+    V_DATE(&date) = 1e10;
+    EXPECT_EQ(put(object, L"pnewdatetime", date).hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(get(object, L"hello").hr, S_OK);
+}
+
 TEST_F(Dispatch, PutrefStoresAnObjectReference)
 {
     ComPtr<_Clicker> other = dll->create();
