@@ -39,6 +39,8 @@ private:
     IUnknown* object_;
 };
 
+constexpr DISPID startport_id = 0x40030004;
+
 INIT_ONCE type_info_once = INIT_ONCE_STATIC_INIT;
 ITypeInfo* shared_type_info = nullptr;
 
@@ -222,6 +224,12 @@ HRESULT ClickerObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
     if (FAILED(hr))
         return hr;
     Hold hold(static_cast<_Clicker*>(this)); // the type information stays ours for the call
+    // A get given arguments indexes the value: the runtime's dispatch calls the default
+    // member of the object startport holds, trusting it to be one (not Nothing, not an
+    // object without IDispatch).
+    if (id == startport_id && params && params->cArgs > 0 && (flags & DISPATCH_PROPERTYGET) &&
+        !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && !startport_holds_dispatch())
+        return DISP_E_NOTACOLLECTION;
     SetErrorInfo(0, nullptr);
     hr = info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);
     // The runtime's dispatch answers an argument its conversion rejects (a date out of
@@ -229,6 +237,20 @@ HRESULT ClickerObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
     if (hr == E_INVALIDARG)
         hr = DISP_E_TYPEMISMATCH;
     return hr;
+}
+
+bool ClickerObject::startport_holds_dispatch() const noexcept
+{
+    VARIANT value;
+    VariantInit(&value);
+    try {
+        variant_to_native(clicker_.get_startport(), &value);
+    } catch (...) {
+        return false;
+    }
+    const bool holds = V_VT(&value) == VT_DISPATCH && V_DISPATCH(&value);
+    VariantClear(&value);
+    return holds;
 }
 
 // ISupportErrorInfo

@@ -80,6 +80,8 @@ private:
     template <typename Body>
     HRESULT traced(const wchar_t* name, Body&& body) noexcept;
 
+    bool startport_holds_dispatch() const noexcept;
+
     // The type information of _Clicker, loaded once for the process.
     static HRESULT type_info(ITypeInfo** info);
 

@@ -876,6 +876,16 @@ DWORD WINAPI watchdog(void* limit_ms)
     }
 }
 
+// A crash names its seed before the process goes.
+LONG WINAPI report_crash(EXCEPTION_POINTERS* exception)
+{
+    std::fprintf(stderr, "com_fuzz: seed %lld crashes (exception %08lX)\n  replay: --seed %lld --cases 1\n",
+                 static_cast<long long>(current_seed),
+                 static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode), static_cast<long long>(current_seed));
+    std::fflush(stderr);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 struct Options {
     double seconds = 0;
     std::uint64_t calls = 3000;
@@ -914,6 +924,7 @@ int run(int argc, char** argv)
     test::ServerDll dll(test::server_path());
 #endif
     progress_tick = static_cast<LONG64>(GetTickCount64());
+    SetUnhandledExceptionFilter(report_crash);
     CloseHandle(CreateThread(nullptr, 0, watchdog, reinterpret_cast<void*>(std::uintptr_t{120000}), 0, nullptr));
 
     const ULONGLONG start = GetTickCount64();

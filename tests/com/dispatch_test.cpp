@@ -140,6 +140,21 @@ TEST_F(Dispatch, AnArgumentTheDispatchCannotConvertIsATypeMismatch)
     EXPECT_EQ(get(object, L"hello").hr, S_OK);
 }
 
+TEST_F(Dispatch, StartportIsIndexedOnlyWhenItHoldsAnObject)
+{
+    VARIANT nothing;
+    VariantInit(&nothing);
+    V_VT(&nothing) = VT_DISPATCH;
+    V_DISPATCH(&nothing) = nullptr;
+    ASSERT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYPUTREF, {nothing}).hr, S_OK);
+    EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET, {v_i2(1)}).hr, DISP_E_NOTACOLLECTION);
+    EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET | DISPATCH_METHOD, {v_i2(1), v_i2(2)}).hr,
+              DISP_E_NOTACOLLECTION);
+    EXPECT_EQ(put(object, L"startport", v_i2(3)).hr, S_OK);
+    EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET, {v_i2(1)}).hr, DISP_E_NOTACOLLECTION);
+    EXPECT_EQ(get(object, L"startport").hr, S_OK);
+}
+
 TEST_F(Dispatch, PutrefStoresAnObjectReference)
 {
     ComPtr<_Clicker> other = dll->create();
