@@ -224,11 +224,11 @@ HRESULT ClickerObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
     if (FAILED(hr))
         return hr;
     Hold hold(static_cast<_Clicker*>(this)); // the type information stays ours for the call
-    // A get given arguments indexes the value: the runtime's dispatch calls the default
-    // member of the object startport holds, trusting it to be one (not Nothing, not an
-    // object without IDispatch).
+    // A get given arguments indexes the value: the runtime's dispatch (which takes the get
+    // whenever its flag is among the flags) calls the default member of the object
+    // startport holds, trusting it to be one (not Nothing, not an object without IDispatch).
     if (id == startport_id && params && params->cArgs > 0 && (flags & DISPATCH_PROPERTYGET) &&
-        !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && !startport_holds_dispatch())
+        !startport_holds_dispatch())
         return DISP_E_NOTACOLLECTION;
     SetErrorInfo(0, nullptr);
     hr = info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);

@@ -150,6 +150,8 @@ TEST_F(Dispatch, StartportIsIndexedOnlyWhenItHoldsAnObject)
     EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET, {v_i2(1)}).hr, DISP_E_NOTACOLLECTION);
     EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET | DISPATCH_METHOD, {v_i2(1), v_i2(2)}).hr,
               DISP_E_NOTACOLLECTION);
+    EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUTREF, {v_i2(1)}).hr,
+              DISP_E_NOTACOLLECTION);
     EXPECT_EQ(put(object, L"startport", v_i2(3)).hr, S_OK);
     EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET, {v_i2(1)}).hr, DISP_E_NOTACOLLECTION);
     EXPECT_EQ(get(object, L"startport").hr, S_OK);
