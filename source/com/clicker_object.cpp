@@ -232,9 +232,10 @@ HRESULT ClickerObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
         return DISP_E_NOTACOLLECTION;
     SetErrorInfo(0, nullptr);
     hr = info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);
-    // The runtime's dispatch answers an argument its conversion rejects (a date out of
-    // range made into text) with a general code; hosts expect the dispatch code.
-    if (hr == E_INVALIDARG)
+    // The runtime's dispatch answers an argument its conversion rejects with a general code:
+    // a date out of range made into text, an object without IDispatch whose value a put
+    // would take. Hosts expect the dispatch code.
+    if (hr == E_INVALIDARG || hr == E_NOINTERFACE)
         hr = DISP_E_TYPEMISMATCH;
     return hr;
 }

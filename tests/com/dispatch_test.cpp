@@ -137,6 +137,32 @@ TEST_F(Dispatch, AnArgumentTheDispatchCannotConvertIsATypeMismatch)
     V_VT(&date) = VT_DATE;
     V_DATE(&date) = 1e10;
     EXPECT_EQ(put(object, L"pnewdatetime", date).hr, DISP_E_TYPEMISMATCH);
+    // Too many arguments for a put whose value is an object without IDispatch.
+    struct Plain final : IUnknown {
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
+        {
+            *out = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+            return *out ? S_OK : E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    } plain;
+    VARIANT unknown;
+    VariantInit(&unknown);
+    V_VT(&unknown) = VT_UNKNOWN;
+    V_UNKNOWN(&unknown) = &plain;
+    VARIANT nothing;
+    VariantInit(&nothing);
+    V_VT(&nothing) = VT_DISPATCH;
+    double number = 2.5;
+    VARIANT reference;
+    VariantInit(&reference);
+    V_VT(&reference) = VT_BYREF | VT_R8;
+    V_R8REF(&reference) = &number;
+    EXPECT_EQ(invoke(object, L"lastport", DISPATCH_METHOD | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF,
+                     {nothing, reference, unknown})
+                  .hr,
+              DISP_E_TYPEMISMATCH);
     EXPECT_EQ(get(object, L"hello").hr, S_OK);
 }
 
