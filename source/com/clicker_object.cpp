@@ -39,6 +39,8 @@ private:
     IUnknown* object_;
 };
 
+constexpr DISPID startport_id = 0x40030004;
+
 INIT_ONCE type_info_once = INIT_ONCE_STATIC_INIT;
 ITypeInfo* shared_type_info = nullptr;
 
@@ -55,11 +57,11 @@ BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
 
 } // namespace
 
-HRESULT ClickerObject::Create(REFIID riid, void** out)
+HRESULT ClickerObject::Create(REFIID riid, void** out, const Platform* platform)
 {
     ComPtr<ClickerObject> object;
     try {
-        object = ComPtr<ClickerObject>(new ClickerObject());
+        object = ComPtr<ClickerObject>(new ClickerObject(platform));
     } catch (...) {
         return E_OUTOFMEMORY;
     }
@@ -73,9 +75,10 @@ void ClickerObject::ReleaseTypeInfo()
     shared_type_info = nullptr;
 }
 
-ClickerObject::ClickerObject()
-    : scanner_(Csp2Dll::process()),
-      clicker_(Platform{scanner_, clock_, pump_, directory_}),
+ClickerObject::ClickerObject(const Platform* platform)
+    : scanner_(platform ? platform->scanner : Csp2Dll::process()),
+      clicker_(Platform{scanner_, platform ? platform->clock : own_clock_, platform ? platform->pump : own_pump_,
+                        platform ? platform->directory : own_directory_}),
       own_interface_(*this)
 {
     clicker_.route_own_calls(&own_interface_);
@@ -221,8 +224,34 @@ HRESULT ClickerObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
     if (FAILED(hr))
         return hr;
     Hold hold(static_cast<_Clicker*>(this)); // the type information stays ours for the call
+    // A get given arguments indexes the value: the runtime's dispatch (which takes the get
+    // whenever its flag is among the flags) calls the default member of the object
+    // startport holds, trusting it to be one (not Nothing, not an object without IDispatch).
+    if (id == startport_id && params && params->cArgs > 0 && (flags & DISPATCH_PROPERTYGET) &&
+        !startport_holds_dispatch())
+        return DISP_E_NOTACOLLECTION;
     SetErrorInfo(0, nullptr);
-    return info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);
+    hr = info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);
+    // The runtime's dispatch answers an argument its conversion rejects with a general code:
+    // a date out of range made into text, an object without IDispatch whose value a put
+    // would take. Hosts expect the dispatch code.
+    if (hr == E_INVALIDARG || hr == E_NOINTERFACE)
+        hr = DISP_E_TYPEMISMATCH;
+    return hr;
+}
+
+bool ClickerObject::startport_holds_dispatch() const noexcept
+{
+    VARIANT value;
+    VariantInit(&value);
+    try {
+        variant_to_native(clicker_.get_startport(), &value);
+    } catch (...) {
+        return false;
+    }
+    const bool holds = V_VT(&value) == VT_DISPATCH && V_DISPATCH(&value);
+    VariantClear(&value);
+    return holds;
 }
 
 // ISupportErrorInfo

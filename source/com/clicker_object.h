@@ -4,6 +4,7 @@
 
 #include "com/QMXClicker_h.h"
 #include "core/clicker.h"
+#include "core/platform.h"
 #include "windows/csp2_dll.h"
 #include "windows/platform.h"
 #include "windows/traced_csp2.h"
@@ -14,8 +15,9 @@ namespace qmx {
 
 class ClickerObject final : public _Clicker, public ISupportErrorInfo {
 public:
-    // A new, independent object answering riid.
-    static HRESULT Create(REFIID riid, void** out);
+    // A new, independent object answering riid. Without a platform it talks to the
+    // process's csp2.DLL and to the system's clock, message queue and file system.
+    static HRESULT Create(REFIID riid, void** out, const Platform* platform = nullptr);
     // Lets go of the type information that every object shares (the DLL is being freed).
     static void ReleaseTypeInfo();
 
@@ -61,7 +63,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_stype(VARIANT* stype) override;
 
 private:
-    ClickerObject();
+    explicit ClickerObject(const Platform* platform);
     ~ClickerObject();
     ClickerObject(const ClickerObject&) = delete;
     ClickerObject& operator=(const ClickerObject&) = delete;
@@ -78,6 +80,8 @@ private:
     template <typename Body>
     HRESULT traced(const wchar_t* name, Body&& body) noexcept;
 
+    bool startport_holds_dispatch() const noexcept;
+
     // The type information of _Clicker, loaded once for the process.
     static HRESULT type_info(ITypeInfo** info);
 
@@ -93,10 +97,10 @@ private:
     };
 
     LONG references_ = 1;
+    Win32Clock own_clock_;
+    Win32MessagePump own_pump_;
+    Win32Directory own_directory_;
     TracedCsp2 scanner_;
-    Win32Clock clock_;
-    Win32MessagePump pump_;
-    Win32Directory directory_;
     Clicker clicker_;
     OwnInterface own_interface_;
 };

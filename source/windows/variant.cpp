@@ -35,8 +35,44 @@ namespace {
     }
 }
 
+// A VARIANT the automation rules allow: a type a VARIANT may hold, by value or by
+// reference, with a reference that points somewhere, and a VARIANT reference to a value
+// (which may itself be a reference, but not to another VARIANT). The runtime's copy trusts
+// the type and follows the pointer, so anything else is refused before it is read.
+bool allowed(const VARIANT& v)
+{
+    const VARTYPE type = V_VT(&v);
+    const VARTYPE base = type & VT_TYPEMASK;
+    if (type & ~(VT_TYPEMASK | VT_BYREF | VT_ARRAY))
+        return false;
+    switch (base) {
+    case VT_EMPTY:
+    case VT_NULL:
+        return type == base;
+    case VT_VARIANT:
+        if (!(type & VT_BYREF))
+            return false;
+        break;
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR: case VT_DISPATCH:
+    case VT_ERROR: case VT_BOOL: case VT_UNKNOWN: case VT_DECIMAL: case VT_I1: case VT_UI1: case VT_UI2:
+    case VT_UI4: case VT_I8: case VT_UI8: case VT_INT: case VT_UINT:
+        break;
+    default:
+        return false;
+    }
+    if ((type & VT_BYREF) && !V_BYREF(&v))
+        return false;
+    if (type == (VT_BYREF | VT_VARIANT)) {
+        const VARIANT& target = *V_VARIANTREF(&v);
+        return V_VT(&target) != (VT_BYREF | VT_VARIANT) && allowed(target);
+    }
+    return true;
+}
+
 std::unique_ptr<Variant::Rep> copy_of(const VARIANT& source)
 {
+    if (!allowed(source))
+        raise(ErrorNumber::TypeMismatch);
     auto rep = std::make_unique<Variant::Rep>();
     HRESULT hr = VariantCopyInd(&rep->value, const_cast<VARIANT*>(&source));
     if (hr == E_OUTOFMEMORY)

@@ -129,6 +129,60 @@ TEST_F(Dispatch, MembersWithoutThatInvokeKindAreNotFound)
     EXPECT_EQ(invoke(object, L"get_barcode", DISPATCH_PROPERTYPUTREF, {v_i2(1)}).hr, DISP_E_MEMBERNOTFOUND);
 }
 
+TEST_F(Dispatch, AnArgumentTheDispatchCannotConvertIsATypeMismatch)
+{
+    // A date that has no text form cannot become the text pnewdatetime takes.
+    VARIANT date;
+    VariantInit(&date);
+    V_VT(&date) = VT_DATE;
+    V_DATE(&date) = 1e10;
+    EXPECT_EQ(put(object, L"pnewdatetime", date).hr, DISP_E_TYPEMISMATCH);
+    // Too many arguments for a put whose value is an object without IDispatch.
+    struct Plain final : IUnknown {
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
+        {
+            *out = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+            return *out ? S_OK : E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    } plain;
+    VARIANT unknown;
+    VariantInit(&unknown);
+    V_VT(&unknown) = VT_UNKNOWN;
+    V_UNKNOWN(&unknown) = &plain;
+    VARIANT nothing;
+    VariantInit(&nothing);
+    V_VT(&nothing) = VT_DISPATCH;
+    double number = 2.5;
+    VARIANT reference;
+    VariantInit(&reference);
+    V_VT(&reference) = VT_BYREF | VT_R8;
+    V_R8REF(&reference) = &number;
+    EXPECT_EQ(invoke(object, L"lastport", DISPATCH_METHOD | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF,
+                     {nothing, reference, unknown})
+                  .hr,
+              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(get(object, L"hello").hr, S_OK);
+}
+
+TEST_F(Dispatch, StartportIsIndexedOnlyWhenItHoldsAnObject)
+{
+    VARIANT nothing;
+    VariantInit(&nothing);
+    V_VT(&nothing) = VT_DISPATCH;
+    V_DISPATCH(&nothing) = nullptr;
+    ASSERT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYPUTREF, {nothing}).hr, S_OK);
+    EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET, {v_i2(1)}).hr, DISP_E_NOTACOLLECTION);
+    EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET | DISPATCH_METHOD, {v_i2(1), v_i2(2)}).hr,
+              DISP_E_NOTACOLLECTION);
+    EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUTREF, {v_i2(1)}).hr,
+              DISP_E_NOTACOLLECTION);
+    EXPECT_EQ(put(object, L"startport", v_i2(3)).hr, S_OK);
+    EXPECT_EQ(invoke(object, L"startport", DISPATCH_PROPERTYGET, {v_i2(1)}).hr, DISP_E_NOTACOLLECTION);
+    EXPECT_EQ(get(object, L"startport").hr, S_OK);
+}
+
 TEST_F(Dispatch, PutrefStoresAnObjectReference)
 {
     ComPtr<_Clicker> other = dll->create();

@@ -81,6 +81,27 @@ TEST(NativeVariant, ValuesWithoutANumberOrTextFormAreTypeMismatches)
     EXPECT_AUTOMATION_ERROR(variant_from_native(error).to_long(), 13);
 }
 
+TEST(NativeVariant, VariantsNoRuleAllowsAreRefusedBeforeTheyAreRead)
+{
+    // Each would send the runtime's copy through a null or meaningless pointer.
+    const VARTYPE refused[] = {VT_BYREF | VT_I2, VT_BYREF | VT_BSTR, VT_BYREF | VT_VARIANT, VT_BYREF | VT_ARRAY | VT_I4,
+                               0x7FFF, VT_VECTOR | VT_I2, VT_RESERVED | VT_I4, VT_BYREF | VT_EMPTY, VT_ARRAY | VT_NULL,
+                               VT_VARIANT, VT_RECORD, VT_LPWSTR, VT_PTR, 15};
+    for (VARTYPE type : refused) {
+        VARIANT v;
+        VariantInit(&v);
+        V_VT(&v) = type; // and a null pointer or zero behind it
+        SCOPED_TRACE(type);
+        EXPECT_AUTOMATION_ERROR(variant_from_native(v), 13);
+    }
+    VARIANT decimal;
+    VariantInit(&decimal);
+    V_DECIMAL(&decimal).Lo64 = 25;
+    V_DECIMAL(&decimal).scale = 1;
+    V_VT(&decimal) = VT_DECIMAL;
+    EXPECT_EQ(variant_from_native(decimal).to_long(), 2) << "every type a VARIANT may hold still converts";
+}
+
 TEST(NativeVariant, EmptyGoesOutAsEmpty)
 {
     VARIANT out;
