@@ -4,7 +4,7 @@
 
 #include "com/QMXClicker_h.h"
 #include "core/clicker.h"
-#include "core/platform.h"
+#include "core/platform/platform.h"
 #include "windows/csp2_dll.h"
 #include "windows/platform.h"
 #include "windows/traced_csp2.h"

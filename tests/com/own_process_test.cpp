@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
-#include <latch>
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -76,17 +76,23 @@ void expect_nothing_left_behind(Cycle cycle, int cycles = load_cycles(), long lo
 // all at once, and waits for them to end.
 void on_threads(const std::vector<std::function<void()>>& work)
 {
-    std::latch start(static_cast<std::ptrdiff_t>(work.size()));
+    // The start line is the system's event: the runtime's std::latch here can miss its
+    // wake-up and leave a thread waiting for ever.
+    HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<std::size_t> waiting{work.size()};
     std::vector<std::thread> threads;
     for (const auto& job : work)
         threads.emplace_back([&] {
             CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            start.arrive_and_wait();
+            if (--waiting == 0)
+                SetEvent(start);
+            WaitForSingleObject(start, INFINITE);
             job();
             CoUninitialize();
         });
     for (std::thread& thread : threads)
         thread.join();
+    CloseHandle(start);
 }
 
 // Calls that load the type information, bind the scanner library and raise an error.
