@@ -180,7 +180,25 @@ std::string shape(const VARIANT& v)
     return text;
 }
 
-class HostObject final : public IDispatch {
+// The reference count of the host's own test objects, which free themselves.
+template <typename Interface>
+class Counted : public Interface {
+public:
+    virtual ~Counted() = default;
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        LONG left = InterlockedDecrement(&refs_);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+
+private:
+    LONG refs_ = 1;
+};
+
+class HostObject final : public Counted<IDispatch> {
 public:
     enum class Mode { value, fails, throws, missing, calls_back };
 
@@ -200,14 +218,6 @@ public:
         }
         *out = nullptr;
         return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
@@ -278,7 +288,6 @@ private:
         VariantClear(&out);
     }
 
-    LONG refs_ = 1;
     Mode mode_;
     VARIANT value_;
     _Clicker* clicker_; // not held: it may hold this object in startport
@@ -286,7 +295,7 @@ private:
 };
 
 // An object that is no automation object: it answers IUnknown only.
-class PlainObject final : public IUnknown {
+class PlainObject final : public Counted<IUnknown> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
     {
@@ -298,17 +307,6 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-
-private:
-    LONG refs_ = 1;
 };
 
 // --- Arguments ------------------------------------------------------------------------------
