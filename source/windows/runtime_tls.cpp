@@ -4,13 +4,12 @@
 // would cost the process one of its 1,088 indices, and the load after the last one
 // aborts the host. So the DLL has the threads library take its index first thing, when
 // its number is known, and gives it back when FreeLibrary unloads the DLL, with the
-// runtime's emergency exception memory and the threads library's heap blocks (its pool
-// of per-thread records, kept for reuse, and its lists), which nothing else frees either.
-// Where those live is read from the library at configure time (cmake/runtime_tls.cmake),
-// which fails on a toolchain this was not verified with.
+// runtime's emergency exception memory, which nothing else frees either. The threads
+// library's own heap blocks (its pool of per-thread records, its lists) stay: freeing them
+// by their place in the library corrupted the heap of 32-bit hosts. The build fails on a
+// toolchain this was not verified with (cmake/runtime_tls.cmake).
 #include "windows/runtime_tls.h"
 
-#include <cstdint>
 #include <cstdlib>
 #include <pthread.h>
 
@@ -29,33 +28,6 @@ HMODULE own_module = nullptr;
 DWORD claimed = TLS_OUT_OF_INDEXES;
 bool freed = false;
 
-// A private variable of the threads library at its distance from the public
-// _pthread_key_dest in the same section. The compiler must not take the address as that
-// one variable's only.
-void*& threads_variable(std::size_t offset)
-{
-    auto section = reinterpret_cast<std::uintptr_t>(&_pthread_key_dest);
-    asm("" : "+r"(section));
-    return *reinterpret_cast<void**>(section + offset);
-}
-
-// Frees the records that threads gave back when they ended (those that called into the
-// DLL and the unloading one), the list of records handed out, and the keys' destructors.
-void free_threads_memory()
-{
-    void*& root = threads_variable(QMX_THREADS_pthr_root);
-    for (void* record = root; record;) {
-        void* next = *reinterpret_cast<void**>(static_cast<char*>(record) + QMX_THREADS_record_next);
-        std::free(record);
-        record = next;
-    }
-    root = threads_variable(QMX_THREADS_pthr_last) = nullptr;
-    std::free(threads_variable(QMX_THREADS_idList));
-    threads_variable(QMX_THREADS_idList) = nullptr;
-    std::free(reinterpret_cast<void*>(_pthread_key_dest));
-    _pthread_key_dest = nullptr;
-}
-
 void give_back()
 {
     if (!freed)
@@ -64,7 +36,6 @@ void give_back()
     if (claimed == TLS_OUT_OF_INDEXES)
         return;
     __xl_f(own_module, DLL_THREAD_DETACH, nullptr); // the calling thread's data
-    free_threads_memory();
     TlsFree(claimed);
 }
 
