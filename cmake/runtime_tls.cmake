@@ -1,7 +1,7 @@
 # source/windows/runtime_tls.cpp gives back what the statically linked threads library
-# keeps for a DLL: it relies on that library's private TLS callback and on where its
-# record pool lives. Both were verified with the toolchain below, and are read again
-# from the library on every configure: any other toolchain fails the build until the
+# keeps for a DLL: it relies on that library's private TLS callback. The toolchain below
+# is the one it was verified with; the places of the library's private variables serve
+# as the fingerprint of that library build. Any other toolchain fails the build until the
 # mechanism is verified again (own_process_tests on both Windows builds: TLS indexes and
 # memory flat over the load cycles) and the figures here are updated.
 set(verified_compiler "12.0.0")
@@ -9,18 +9,15 @@ set(verified_runtime "10.0.0")
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(symbol_prefix "_")
   set(verified_offsets "pthr_root=0x28;pthr_last=0x24;idList=0x20")
-  set(record_next_offset 0xb0)
 else()
   set(symbol_prefix "")
   set(verified_offsets "pthr_root=0x50;pthr_last=0x48;idList=0x40")
-  set(record_next_offset 0x1d0)
 endif()
 
 function(runtime_tls_unverified what)
   message(FATAL_ERROR "runtime_tls: ${what}. The mechanism was verified with GCC ${verified_compiler} and "
     "MinGW-w64 runtime ${verified_runtime} (${CMAKE_SYSTEM_PROCESSOR}: threads library ${verified_offsets} from "
-    "_pthread_key_dest, "
-    "record link at ${record_next_offset}). Re-verify source/windows/runtime_tls.cpp against this toolchain's "
+    "_pthread_key_dest). Re-verify source/windows/runtime_tls.cpp against this toolchain's "
     "threads library and run own_process_tests on both Windows builds, then update cmake/runtime_tls.cmake.")
 endfunction()
 
@@ -40,8 +37,7 @@ if(failed OR NOT runtime STREQUAL verified_runtime)
   runtime_tls_unverified("the MinGW-w64 runtime is '${runtime}'")
 endif()
 
-# The threads library that -static links; the places of its private variables become
-# compile definitions of runtime_tls (QMX_THREADS_pthr_root and so on).
+# The threads library that -static links, and the places of its private variables.
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libwinpthread.a
   OUTPUT_VARIABLE archive OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(unpacked ${CMAKE_BINARY_DIR}/runtime_tls_check)
@@ -69,9 +65,6 @@ function(runtime_tls_places base_symbol kind places)
     if(NOT offset STREQUAL expected)
       runtime_tls_unverified("the threads library's ${name} lies at ${offset} from ${base_symbol}")
     endif()
-    list(APPEND QMX_RUNTIME_TLS_DEFINITIONS "QMX_THREADS_${name}=${offset}")
   endforeach()
-  set(QMX_RUNTIME_TLS_DEFINITIONS "${QMX_RUNTIME_TLS_DEFINITIONS}" PARENT_SCOPE)
 endfunction()
 runtime_tls_places(_pthread_key_dest b "${verified_offsets}")
-list(APPEND QMX_RUNTIME_TLS_DEFINITIONS "QMX_THREADS_record_next=${record_next_offset}")
