@@ -1,5 +1,7 @@
 # source/windows/runtime_tls.cpp gives back what the statically linked threads library
-# keeps for a DLL: it relies on that library's private TLS callback. The toolchain below
+# keeps for a DLL: it relies on that library's private TLS callback, and on a copy of the
+# library whose allocations go to a heap of the DLL's own (QMX_THREADS_DIR, linked by each
+# DLL through qmx_runtime_tls_link). The toolchain below
 # is the one it was verified with; the places of the library's private variables serve
 # as the fingerprint of that library build. Any other toolchain fails the build until the
 # mechanism is verified again (own_process_tests on both Windows builds: TLS indexes and
@@ -68,3 +70,45 @@ function(runtime_tls_places base_symbol kind places)
   endforeach()
 endfunction()
 runtime_tls_places(_pthread_key_dest b "${verified_offsets}")
+
+# The copy the DLLs link: every allocation of the threads library (its per-thread records
+# and lists, its lazily made locks) renamed to runtime_tls.cpp's, which take a private heap
+# that goes as a whole when the DLL is unloaded. The library must allocate through nothing
+# else, or that memory would be freed into the wrong heap.
+set(allocations malloc calloc realloc free strdup)
+execute_process(COMMAND ${CMAKE_AR} t ${archive} OUTPUT_VARIABLE members)
+string(REPLACE "\n" ";" members "${members}")
+list(FILTER members INCLUDE REGEX "\\.o$")
+file(REMOVE_RECURSE ${unpacked}/all)
+file(MAKE_DIRECTORY ${unpacked}/all)
+execute_process(COMMAND ${CMAKE_AR} x ${archive} WORKING_DIRECTORY ${unpacked}/all)
+list(TRANSFORM members PREPEND ${unpacked}/all/)
+execute_process(COMMAND ${CMAKE_NM} -u ${members} OUTPUT_VARIABLE undefined)
+string(REGEX MATCHALL "U ${symbol_prefix}(_?[a-z]*(alloc|free|dup)[a-z_]*)\n" used "${undefined}")
+list(TRANSFORM used REPLACE "^U ${symbol_prefix}(.*)\n$" "\\1")
+list(REMOVE_DUPLICATES used)
+list(SORT used)
+set(expected ${allocations})
+list(SORT expected)
+if(NOT used STREQUAL expected)
+  runtime_tls_unverified("the threads library allocates through '${used}', not '${expected}'")
+endif()
+set(QMX_THREADS_DIR ${CMAKE_BINARY_DIR}/runtime_tls CACHE INTERNAL "The threads library copy the DLLs link")
+set(renames)
+foreach(function IN LISTS allocations)
+  list(APPEND renames --redefine-sym ${symbol_prefix}${function}=${symbol_prefix}qmx_threads_${function})
+endforeach()
+file(MAKE_DIRECTORY ${QMX_THREADS_DIR})
+foreach(name libpthread.a libwinpthread.a)
+  execute_process(COMMAND ${CMAKE_OBJCOPY} ${renames} ${archive} ${QMX_THREADS_DIR}/${name} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "runtime_tls: ${CMAKE_OBJCOPY} could not make ${QMX_THREADS_DIR}/${name}")
+  endif()
+endforeach()
+
+# The compiler driver's own -lpthread of a DLL finds the copy first.
+function(qmx_runtime_tls_link target)
+  target_link_libraries(${target} PRIVATE qmx_runtime_tls)
+  target_link_directories(${target} PRIVATE ${QMX_THREADS_DIR})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${QMX_THREADS_DIR}/libpthread.a)
+endfunction()

@@ -48,14 +48,21 @@ ITypeInfo* shared_type_info = nullptr;
 BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
 {
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadTypeLibEx(module::path().c_str(), REGKIND_NONE, library.out());
+    HRESULT hr = ClickerObject::load_type_library(module::path().c_str(), library.out());
     if (SUCCEEDED(hr))
         hr = library->GetTypeInfoOfGuid(IID__Clicker, &shared_type_info);
     *static_cast<HRESULT*>(result) = hr;
     return SUCCEEDED(hr);
 }
 
+HRESULT load_from_file(const wchar_t* path, ITypeLib** library)
+{
+    return LoadTypeLibEx(path, REGKIND_NONE, library);
+}
+
 } // namespace
+
+HRESULT (*ClickerObject::load_type_library)(const wchar_t*, ITypeLib**) = load_from_file;
 
 HRESULT ClickerObject::Create(REFIID riid, void** out, const Platform* platform)
 {

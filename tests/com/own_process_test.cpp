@@ -28,10 +28,12 @@ int load_cycles()
     const int wanted = text ? std::atoi(text) : 0;
     return wanted >= 100 ? wanted : 2000;
 }
-// What a load may leave behind on average: the threads library's key lock and its pool
-// of per-thread records and lists, which take memory at their first use that nothing can
-// safely give back (about 1,200 bytes on x86-64, 650 on i686).
-constexpr long long bytes_per_load = 256 * sizeof(void*);
+// What a load may leave behind on average: Wine's debug records of the threads library's
+// three locks, which live in the heap the DLL destroys and are never deleted (measured
+// 160-210 bytes on x86-64, 100 on i686; with the threads library's blocks left in the
+// process's heap it was 1,150 and 650). The slack covers the heap's growth in steps.
+constexpr long long bytes_per_load = 48 * sizeof(void*);
+constexpr long long growth_step = 128 * 1024;
 
 DWORD lowest_free_tls_index()
 {
@@ -69,7 +71,7 @@ void expect_nothing_left_behind(Cycle cycle, int cycles = load_cycles(), long lo
     }
     const long long growth = committed_bytes() - memory;
     std::printf("committed memory after %d cycles: %+lld KiB\n", cycles, growth / 1024);
-    EXPECT_LT(growth, cycles * bytes_per_cycle);
+    EXPECT_LT(growth, cycles * bytes_per_cycle + growth_step);
 }
 
 // Runs each function on a thread of its own, in a single-threaded apartment of its own,
