@@ -7,6 +7,7 @@
 #include "windows/native_variant.h"
 
 #include <cwchar>
+#include <iterator>
 #include <new>
 #include <oleauto.h>
 
@@ -44,6 +45,57 @@ constexpr DISPID startport_id = 0x40030004;
 INIT_ONCE type_info_once = INIT_ONCE_STATIC_INIT;
 ITypeInfo* shared_type_info = nullptr;
 
+// How many arguments each property put takes, and whether the same identifier also names
+// a get or a method; read from the type information with it.
+struct PutArguments {
+    DISPID id;
+    UINT count;
+    bool also_read = false;
+};
+PutArguments put_arguments[32];
+UINT put_members = 0;
+
+void count_put_arguments(ITypeInfo* info)
+{
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(info->GetTypeAttr(&attributes)))
+        return;
+    const UINT functions = attributes->cFuncs;
+    info->ReleaseTypeAttr(attributes);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (UINT i = 0; i < functions; ++i) {
+            FUNCDESC* function = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &function)))
+                continue;
+            const bool put = function->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF);
+            if (pass == 0 && put && put_members < std::size(put_arguments))
+                put_arguments[put_members++] = {function->memid, static_cast<UINT>(function->cParams)};
+            for (UINT k = 0; pass == 1 && !put && k < put_members; ++k)
+                put_arguments[k].also_read |= put_arguments[k].id == function->memid;
+            info->ReleaseFuncDesc(function);
+        }
+    }
+}
+
+// Whether a call that can only be a put hands more arguments than that put takes. The
+// runtime's dispatch loses its copy of a text passed for a by-reference parameter when it
+// then fails on the extra argument; such a call can only fail, so it fails here first.
+bool put_with_extra_arguments(DISPID id, WORD flags, const DISPPARAMS* params)
+{
+    if (!params || !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+        return false;
+    bool known = false; // otherwise not a put of this interface: the runtime's own answer
+    for (UINT i = 0; i < put_members; ++i) {
+        if (put_arguments[i].id != id)
+            continue;
+        if (params->cArgs <= put_arguments[i].count ||
+            (put_arguments[i].also_read && (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))))
+            return false;
+        known = true;
+    }
+    return known;
+}
+
 // Loads the type information; a failure leaves the next call to try again.
 BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
 {
@@ -51,6 +103,8 @@ BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
     HRESULT hr = ClickerObject::load_type_library(module::path().c_str(), library.out());
     if (SUCCEEDED(hr))
         hr = library->GetTypeInfoOfGuid(IID__Clicker, &shared_type_info);
+    if (SUCCEEDED(hr))
+        count_put_arguments(shared_type_info);
     *static_cast<HRESULT*>(result) = hr;
     return SUCCEEDED(hr);
 }
@@ -237,6 +291,8 @@ HRESULT ClickerObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARA
     if (id == startport_id && params && params->cArgs > 0 && (flags & DISPATCH_PROPERTYGET) &&
         !startport_holds_dispatch())
         return DISP_E_NOTACOLLECTION;
+    if (put_with_extra_arguments(id, flags, params))
+        return DISP_E_BADPARAMCOUNT;
     SetErrorInfo(0, nullptr);
     hr = info->Invoke(static_cast<_Clicker*>(this), id, flags, params, result, exception, bad_argument);
     // The runtime's dispatch answers an argument its conversion rejects with a general code:

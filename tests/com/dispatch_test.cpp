@@ -1,6 +1,7 @@
 // Late binding: every member by name through IDispatch, the invoke kinds each member
 // accepts, and automation errors as a late-bound host sees them (EXCEPINFO).
 #include "com_host.h"
+#include "heap_in_use.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
@@ -137,7 +138,8 @@ TEST_F(Dispatch, AnArgumentTheDispatchCannotConvertIsATypeMismatch)
     V_VT(&date) = VT_DATE;
     V_DATE(&date) = 1e10;
     EXPECT_EQ(put(object, L"pnewdatetime", date).hr, DISP_E_TYPEMISMATCH);
-    // Too many arguments for a put whose value is an object without IDispatch.
+    // Too many arguments for a put whose value is an object without IDispatch: their count
+    // is what fails, before any is converted.
     struct Plain final : IUnknown {
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
         {
@@ -162,8 +164,31 @@ TEST_F(Dispatch, AnArgumentTheDispatchCannotConvertIsATypeMismatch)
     EXPECT_EQ(invoke(object, L"lastport", DISPATCH_METHOD | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF,
                      {nothing, reference, unknown})
                   .hr,
-              DISP_E_TYPEMISMATCH);
+              DISP_E_BADPARAMCOUNT);
     EXPECT_EQ(get(object, L"hello").hr, S_OK);
+}
+
+TEST_F(Dispatch, APutGivenMoreArgumentsThanItTakesFailsAndKeepsNothing)
+{
+    // The value named as the put's, and one more argument. The runtime's dispatch would
+    // convert the value for the by-reference parameter, fail on the other, and lose the copy.
+    const std::wstring long_text(40000, L'7');
+    const SIZE_T before = heap_bytes_in_use();
+    for (int k = 0; k < 20; ++k) {
+        VARIANT arguments[2];
+        arguments[0] = v_text(long_text.c_str());
+        arguments[1] = v_i4(1);
+        DISPID named = DISPID_PROPERTYPUT;
+        DISPPARAMS params{arguments, &named, 2, 1};
+        VARIANT result;
+        VariantInit(&result);
+        EXPECT_EQ(object->Invoke(dispid_of(object, L"pnewdatetime"), IID_NULL, 0, DISPATCH_PROPERTYPUT, &params,
+                                 &result, nullptr, nullptr),
+                  DISP_E_BADPARAMCOUNT);
+        VariantClear(&arguments[0]);
+    }
+    EXPECT_LT(heap_bytes_in_use(), before + 200000); // each lost copy would be 80,000 bytes
+    EXPECT_EQ(put(object, L"pnewdatetime", v_empty()).hr, S_OK);
 }
 
 TEST_F(Dispatch, StartportIsIndexedOnlyWhenItHoldsAnObject)
