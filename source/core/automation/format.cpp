@@ -34,11 +34,11 @@ void append_digits(std::u16string& out, std::uint64_t magnitude, int digits)
         out[--at] = static_cast<char16_t>(u'0' + magnitude % 10);
 }
 
-// Two digits of a value from 0 to 99, at `at` in the text.
-void put_two(std::u16string& out, std::size_t at, int value)
+// Two digits of a value from 0 to 99.
+void put_two(char16_t* to, int value)
 {
-    out[at] = static_cast<char16_t>(u'0' + value / 10);
-    out[at + 1] = static_cast<char16_t>(u'0' + value % 10);
+    to[0] = static_cast<char16_t>(u'0' + value / 10);
+    to[1] = static_cast<char16_t>(u'0' + value % 10);
 }
 
 } // namespace
@@ -79,15 +79,15 @@ void append_date_digits(std::u16string& out, Date value)
     const auto two_digits = [](int part) { return static_cast<unsigned>(part) < 100u; };
     if (static_cast<unsigned>(t.year) < 10000u && two_digits(t.month) && two_digits(t.day) && two_digits(t.hour) &&
         two_digits(t.minute) && two_digits(t.second)) {
-        const std::size_t at = out.size();
-        out.append(14, u'0');
-        put_two(out, at, t.year / 100);
-        put_two(out, at + 2, t.year % 100);
-        put_two(out, at + 4, t.month);
-        put_two(out, at + 6, t.day);
-        put_two(out, at + 8, t.hour);
-        put_two(out, at + 10, t.minute);
-        put_two(out, at + 12, t.second);
+        char16_t digits[14];
+        put_two(digits, t.year / 100);
+        put_two(digits + 2, t.year % 100);
+        put_two(digits + 4, t.month);
+        put_two(digits + 6, t.day);
+        put_two(digits + 8, t.hour);
+        put_two(digits + 10, t.minute);
+        put_two(digits + 12, t.second);
+        out.append(digits, 14);
         return;
     }
     append_zero_padded(out, std::int64_t{t.year}, 4);
