@@ -56,7 +56,7 @@ public:
             const std::size_t spaces = width - value.size();
             FUZZ_CHECK(at_ + spaces <= text_.size());
             for (std::size_t i = 0; i < spaces; ++i)
-                FUZZ_CHECK(text_[at_ + i] == u' ');
+                FUZZ_CHECK(text_.data()[at_ + i] == u' ');
             at_ += spaces;
         }
     }
@@ -73,9 +73,9 @@ public:
         const std::size_t width = sign + std::max(count, digits);
         FUZZ_CHECK(at_ + width <= text_.size());
         if (sign)
-            FUZZ_CHECK(text_[at_] == u'-');
+            FUZZ_CHECK(text_.data()[at_] == u'-');
         for (std::size_t i = at_ + width; i-- > at_ + sign; magnitude /= 10)
-            FUZZ_CHECK(text_[i] == static_cast<char16_t>(u'0' + magnitude % 10));
+            FUZZ_CHECK(text_.data()[i] == static_cast<char16_t>(u'0' + magnitude % 10));
         at_ += width;
         return width;
     }
@@ -84,19 +84,16 @@ public:
     void expect_date_digits(Date value)
     {
         FUZZ_CHECK(at_ + 14 <= text_.size());
-        int parts[6];
-        const int widths[6] = {4, 2, 2, 2, 2, 2};
-        for (int p = 0; p < 6; ++p) {
-            parts[p] = 0;
-            for (int i = 0; i < widths[p]; ++i) {
-                const char16_t c = text_[at_++];
-                FUZZ_CHECK(c >= u'0' && c <= u'9');
-                parts[p] = parts[p] * 10 + (c - u'0');
-            }
-        }
-        FUZZ_CHECK(parts[0] >= 100 && is_valid_date(parts[0], parts[1], parts[2]));
-        FUZZ_CHECK(parts[3] <= 23 && parts[4] <= 59 && parts[5] <= 59);
-        const Date written = date_from_civil({parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]});
+        CivilDateTime t;
+        t.year = digits(4);
+        t.month = digits(2);
+        t.day = digits(2);
+        t.hour = digits(2);
+        t.minute = digits(2);
+        t.second = digits(2);
+        FUZZ_CHECK(t.year >= 100 && is_valid_date(t.year, t.month, t.day));
+        FUZZ_CHECK(t.hour <= 23 && t.minute <= 59 && t.second <= 59);
+        const Date written = date_from_civil(t);
         // Rounded to the nearest second: half a second either way.
         FUZZ_CHECK(std::fabs(moment_of(written) - moment_of(value)) <= 0.5001 / 86400.0);
     }
@@ -105,6 +102,19 @@ public:
     std::size_t position() const { return at_; }
 
 private:
+    // The next `count` characters, all decimal digits, as a number; the caller has made
+    // sure they are there.
+    int digits(int count)
+    {
+        int value = 0;
+        for (int i = 0; i < count; ++i) {
+            const char16_t c = text_.data()[at_++];
+            FUZZ_CHECK(c >= u'0' && c <= u'9');
+            value = value * 10 + (c - u'0');
+        }
+        return value;
+    }
+
     std::u16string_view text_;
     std::size_t at_ = 0;
 };
