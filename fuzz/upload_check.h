@@ -52,27 +52,48 @@ public:
     void expect_left_aligned(std::u16string_view value, std::size_t width)
     {
         expect(value);
-        if (value.size() < width)
-            expect(std::u16string(width - value.size(), u' '));
+        if (value.size() < width) {
+            const std::size_t spaces = width - value.size();
+            FUZZ_CHECK(at_ + spaces <= text_.size());
+            for (std::size_t i = 0; i < spaces; ++i)
+                FUZZ_CHECK(text_.data()[at_ + i] == u' ');
+            at_ += spaces;
+        }
+    }
+
+    // What zero_padded(value, digits) gives, read in place: a record has two such fields,
+    // and making each as a text first was most of this check's work. Returns the width.
+    std::size_t expect_zero_padded(std::int64_t value, std::size_t digits)
+    {
+        std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+        std::size_t count = 1;
+        for (std::uint64_t rest = magnitude; rest >= 10; rest /= 10)
+            ++count;
+        const std::size_t sign = value < 0 ? 1 : 0;
+        const std::size_t width = sign + std::max(count, digits);
+        FUZZ_CHECK(at_ + width <= text_.size());
+        if (sign)
+            FUZZ_CHECK(text_.data()[at_] == u'-');
+        for (std::size_t i = at_ + width; i-- > at_ + sign; magnitude /= 10)
+            FUZZ_CHECK(text_.data()[i] == static_cast<char16_t>(u'0' + magnitude % 10));
+        at_ += width;
+        return width;
     }
 
     // "yyyymmddhhnnss": fourteen digits that name the same second as the DATE.
     void expect_date_digits(Date value)
     {
         FUZZ_CHECK(at_ + 14 <= text_.size());
-        int parts[6];
-        const int widths[6] = {4, 2, 2, 2, 2, 2};
-        for (int p = 0; p < 6; ++p) {
-            parts[p] = 0;
-            for (int i = 0; i < widths[p]; ++i) {
-                const char16_t c = text_[at_++];
-                FUZZ_CHECK(c >= u'0' && c <= u'9');
-                parts[p] = parts[p] * 10 + (c - u'0');
-            }
-        }
-        FUZZ_CHECK(parts[0] >= 100 && is_valid_date(parts[0], parts[1], parts[2]));
-        FUZZ_CHECK(parts[3] <= 23 && parts[4] <= 59 && parts[5] <= 59);
-        const Date written = date_from_civil({parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]});
+        CivilDateTime t;
+        t.year = digits(4);
+        t.month = digits(2);
+        t.day = digits(2);
+        t.hour = digits(2);
+        t.minute = digits(2);
+        t.second = digits(2);
+        FUZZ_CHECK(t.year >= 100 && is_valid_date(t.year, t.month, t.day));
+        FUZZ_CHECK(t.hour <= 23 && t.minute <= 59 && t.second <= 59);
+        const Date written = date_from_civil(t);
         // Rounded to the nearest second: half a second either way.
         FUZZ_CHECK(std::fabs(moment_of(written) - moment_of(value)) <= 0.5001 / 86400.0);
     }
@@ -81,6 +102,19 @@ public:
     std::size_t position() const { return at_; }
 
 private:
+    // The next `count` characters, all decimal digits, as a number; the caller has made
+    // sure they are there.
+    int digits(int count)
+    {
+        int value = 0;
+        for (int i = 0; i < count; ++i) {
+            const char16_t c = text_.data()[at_++];
+            FUZZ_CHECK(c >= u'0' && c <= u'9');
+            value = value * 10 + (c - u'0');
+        }
+        return value;
+    }
+
     std::u16string_view text_;
     std::size_t at_ = 0;
 };
@@ -128,15 +162,17 @@ inline void check_upload_string(const ClickerFields& f, std::u16string_view text
 
     FUZZ_CHECK(f.barcode_count <= table_entries);
     for (std::int32_t k = 1; k <= f.barcode_count; ++k) {
-        r.expect(zero_padded(k, 3));
-        widths += 3;
+        widths += r.expect_zero_padded(k, 3);
         const std::u16string& barcode = f.barcodes.at(k);
         r.expect_left_aligned(barcode, 13);
         widths += std::max<std::size_t>(13, barcode.size());
         const Variant& code = f.code_types.at(k);
-        const std::u16string code_field = code.is_empty() ? u"  " : zero_padded(code.to_long(), 2);
-        r.expect(code_field);
-        widths += code_field.size();
+        if (code.is_empty()) {
+            r.expect(u"  ");
+            widths += 2;
+        } else {
+            widths += r.expect_zero_padded(code.to_long(), 2);
+        }
         r.expect_date_digits(f.scan_times.at(k));
         widths += 14;
     }
