@@ -45,35 +45,30 @@ constexpr DISPID startport_id = 0x40030004;
 INIT_ONCE type_info_once = INIT_ONCE_STATIC_INIT;
 ITypeInfo* shared_type_info = nullptr;
 
-// How many arguments each property put takes, and whether the same identifier also names
-// a get or a method; read from the type information with it.
-struct PutArguments {
+// Each function of the interface: its identifier, invoke kind (the same bits as the
+// DISPATCH_ flags) and argument count; read from the type information with it.
+struct Member {
     DISPID id;
-    UINT count;
-    bool also_read = false;
+    WORD kind;
+    UINT arguments;
 };
-PutArguments put_arguments[32];
-UINT put_members = 0;
+Member members[48];
+UINT member_count = 0;
 
-void count_put_arguments(ITypeInfo* info)
+void read_members(ITypeInfo* info)
 {
     TYPEATTR* attributes = nullptr;
     if (FAILED(info->GetTypeAttr(&attributes)))
         return;
     const UINT functions = attributes->cFuncs;
     info->ReleaseTypeAttr(attributes);
-    for (int pass = 0; pass < 2; ++pass) {
-        for (UINT i = 0; i < functions; ++i) {
-            FUNCDESC* function = nullptr;
-            if (FAILED(info->GetFuncDesc(i, &function)))
-                continue;
-            const bool put = function->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF);
-            if (pass == 0 && put && put_members < std::size(put_arguments))
-                put_arguments[put_members++] = {function->memid, static_cast<UINT>(function->cParams)};
-            for (UINT k = 0; pass == 1 && !put && k < put_members; ++k)
-                put_arguments[k].also_read |= put_arguments[k].id == function->memid;
-            info->ReleaseFuncDesc(function);
-        }
+    for (UINT i = 0; i < functions && member_count < std::size(members); ++i) {
+        FUNCDESC* function = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &function)))
+            continue;
+        members[member_count++] = {function->memid, static_cast<WORD>(function->invkind),
+                                   static_cast<UINT>(function->cParams)};
+        info->ReleaseFuncDesc(function);
     }
 }
 
@@ -82,18 +77,19 @@ void count_put_arguments(ITypeInfo* info)
 // then fails on the extra argument; such a call can only fail, so it fails here first.
 bool put_with_extra_arguments(DISPID id, WORD flags, const DISPPARAMS* params)
 {
-    if (!params || !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+    constexpr WORD puts = DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
+    if (!params || !(flags & puts))
         return false;
-    bool known = false; // otherwise not a put of this interface: the runtime's own answer
-    for (UINT i = 0; i < put_members; ++i) {
-        if (put_arguments[i].id != id)
+    bool too_many = false; // not a put of this interface: the runtime's own answer
+    for (UINT i = 0; i < member_count; ++i) {
+        const Member& member = members[i];
+        if (member.id != id || !(member.kind & flags))
             continue;
-        if (params->cArgs <= put_arguments[i].count ||
-            (put_arguments[i].also_read && (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))))
-            return false;
-        known = true;
+        if (!(member.kind & puts) || params->cArgs <= member.arguments)
+            return false; // a get or method it may be, or a put it fits
+        too_many = true;
     }
-    return known;
+    return too_many;
 }
 
 // Loads the type information; a failure leaves the next call to try again.
@@ -104,7 +100,7 @@ BOOL CALLBACK load_type_info(INIT_ONCE*, void* result, void**)
     if (SUCCEEDED(hr))
         hr = library->GetTypeInfoOfGuid(IID__Clicker, &shared_type_info);
     if (SUCCEEDED(hr))
-        count_put_arguments(shared_type_info);
+        read_members(shared_type_info);
     *static_cast<HRESULT*>(result) = hr;
     return SUCCEEDED(hr);
 }
