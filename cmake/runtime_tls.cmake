@@ -99,11 +99,13 @@ foreach(function IN LISTS allocations)
   list(APPEND renames --redefine-sym ${symbol_prefix}${function}=${symbol_prefix}qmx_threads_${function})
 endforeach()
 file(MAKE_DIRECTORY ${QMX_THREADS_DIR})
+# Replaced only when it changes, so that a configure does not relink the DLLs.
+execute_process(COMMAND ${CMAKE_OBJCOPY} ${renames} ${archive} ${unpacked}/threads.a RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "runtime_tls: ${CMAKE_OBJCOPY} could not copy ${archive} with its allocations renamed")
+endif()
 foreach(name libpthread.a libwinpthread.a)
-  execute_process(COMMAND ${CMAKE_OBJCOPY} ${renames} ${archive} ${QMX_THREADS_DIR}/${name} RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR "runtime_tls: ${CMAKE_OBJCOPY} could not make ${QMX_THREADS_DIR}/${name}")
-  endif()
+  file(COPY_FILE ${unpacked}/threads.a ${QMX_THREADS_DIR}/${name} ONLY_IF_DIFFERENT)
 endforeach()
 
 # The compiler driver's own -lpthread of a DLL finds the copy first.
