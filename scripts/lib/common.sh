@@ -247,6 +247,17 @@ ensure_wineprefix() {
     fi
 }
 
+# finish_wineprefix: the EXIT trap of a test's own prefix. Ends its server; in the emulated
+# guest, where every prefix lives in memory and is made anew each run, it also removes
+# the prefix, so that the suite's prefixes (half a gigabyte to 1.3 GB each) fit there.
+finish_wineprefix() {
+    "$wineserver" -k >/dev/null 2>&1 || true
+    if [ "${QMX_THROWAWAY_PREFIXES:-0}" = 1 ]; then
+        "$wineserver" -w >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
+}
+
 # register_for_surrogate SERVER_FOLDER [HOST.exe...]: registers SERVER_FOLDER/QMXClicker.dll
 # in $WINEPREFIX for 64-bit hosts that use it through the system surrogate, and sets
 # surrogate_regsvr32 to the regsvr32 that unregisters it. An i686 server goes through the

@@ -15,6 +15,11 @@
 CTEST_PARALLEL_LEVEL=$(nproc)
 export CTEST_PARALLEL_LEVEL
 
+# The guest's /tmp holds every Wine prefix of the job, in memory: a test's own prefix goes
+# when the test is done (finish_wineprefix in common.sh).
+QMX_THROWAWAY_PREFIXES=1
+export QMX_THROWAWAY_PREFIXES
+
 for file in ${QMX_EMULATED_PREFETCH:-}; do
     [ ! -f "$file" ] || cat -- "$file" >/dev/null
 done

@@ -14,7 +14,7 @@ host=$(realpath "$2")
 export WINEPREFIX WINEDEBUG=-all QMX_SIM_SCENARIO= QMX_SIM_LOG= QMX_SIM_STATE=
 WINEPREFIX=$(realpath -m "$3")
 ensure_wineprefix
-trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+trap finish_wineprefix EXIT
 
 folder="$WINEPREFIX/drive_c/regfree"
 rm -rf "$folder"

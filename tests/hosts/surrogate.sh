@@ -77,7 +77,7 @@ nothing_left() {
 }
 
 ensure_wineprefix
-trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+trap finish_wineprefix EXIT
 server=$(windows_path "$server_folder/QMXClicker.dll")
 register_for_surrogate "$server_folder" cscript.exe "$(basename "$client")" || fail "registration with $surrogate_regsvr32"
 echo "registered $server_folder/QMXClicker.dll with $surrogate_regsvr32"

@@ -20,7 +20,7 @@ WINEPREFIX=$(realpath -m "$2")
 rm -rf "$WINEPREFIX"
 ensure_wineprefix
 "$wineserver" -p
-trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+trap finish_wineprefix EXIT
 "$wine" wineboot >/dev/null 2>&1 || true
 
 version=$(sed -n 's/^project(QMXClicker VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
