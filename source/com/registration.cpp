@@ -21,9 +21,9 @@ namespace {
 
 constexpr wchar_t prog_id[] = L"QMXClicker.Clicker";
 constexpr wchar_t class_name[] = L"Clicker";
-// What reference lists show for the type library: its help string, as the system's own
-// type-library registration writes it (a test holds the two equal).
-constexpr wchar_t library_title[] = L"QMXClicker pocket barcode scanner library";
+// What reference lists show for the type library: the library has no documentation
+// string, so its name (a test holds the two equal).
+constexpr wchar_t library_title[] = L"QMXClicker";
 constexpr wchar_t type_library_marshaller[] = L"{00020424-0000-0000-C000-000000000046}";
 #ifdef _WIN64
 constexpr wchar_t syskind_name[] = L"win64";

@@ -153,7 +153,7 @@ void register_other_build(HKEY root, bool in_process)
         {interface_key + L"\\ProxyStubClsid32", nullptr, marshaller},
         {interface_key + L"\\TypeLib", nullptr, libid},
         {interface_key + L"\\TypeLib", L"Version", L"1.0"},
-        {library, nullptr, L"QMXClicker pocket barcode scanner library"},
+        {library, nullptr, L"QMXClicker"},
         {library + L"\\FLAGS", nullptr, L"0"},
         {library + L"\\HELPDIR", nullptr, L"C:\\Other"},
         {library + L"\\409\\" OTHER_SYSKIND_NAME, nullptr, file},
@@ -211,10 +211,10 @@ TEST_F(Registration, WritesTheClassTheProgIdTheTypeLibraryAndTheInterface)
 
     ComPtr<ITypeLib> type_library;
     ASSERT_EQ(LoadTypeLibEx(server_path().c_str(), REGKIND_NONE, type_library.out()), S_OK);
-    BSTR help = nullptr;
-    ASSERT_EQ(type_library->GetDocumentation(-1, nullptr, &help, nullptr, nullptr), S_OK);
-    EXPECT_EQ(value_of(library), std::wstring(help ? help : L"")) << "the name reference lists show: the help string";
-    SysFreeString(help);
+    BSTR name = nullptr;
+    ASSERT_EQ(type_library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(value_of(library), std::wstring(name ? name : L"")) << "the name reference lists show: the library's";
+    SysFreeString(name);
     EXPECT_EQ(lower(value_of(library + L"\\409\\" SYSKIND_NAME)), lower(server_path()));
     EXPECT_EQ(lower(value_of(library + L"\\0\\" SYSKIND_NAME)), lower(server_path())) << "the marshaller's entry";
     EXPECT_EQ(lower(value_of(library + L"\\HELPDIR")), lower(server_folder()));

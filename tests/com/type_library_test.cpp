@@ -77,21 +77,17 @@ TEST_F(TypeLibrary, DescribesTheLibraryItself)
 #endif
     library->ReleaseTLibAttr(attributes);
 
-    BSTR name = nullptr, doc = nullptr, help = nullptr;
-    DWORD context = 1;
-    ASSERT_EQ(library->GetDocumentation(-1, &name, &doc, &context, &help), S_OK);
-    EXPECT_STREQ(name, L"QMXClicker");
-    ASSERT_NE(doc, nullptr) << "the library's help string";
-    EXPECT_GT(SysStringLen(doc), 20u);
-    EXPECT_EQ(help, nullptr);
-    EXPECT_EQ(context, 0u);
-    SysFreeString(name);
-    SysFreeString(doc);
-
-    // The two types carry a help string of their own.
-    for (UINT i = 0; i < 2; ++i) {
-        ASSERT_EQ(library->GetDocumentation(i, nullptr, &doc, nullptr, nullptr), S_OK);
-        EXPECT_NE(doc, nullptr) << "type " << i;
+    // No help file, help context or documentation string: not on the library, not on
+    // its two types (the members are checked with their descriptions).
+    for (INT index = -1; index < 2; ++index) {
+        BSTR name = nullptr, doc = nullptr, help = nullptr;
+        DWORD context = 1;
+        ASSERT_EQ(library->GetDocumentation(index, &name, &doc, &context, &help), S_OK) << index;
+        EXPECT_STREQ(name, index == -1 ? L"QMXClicker" : index == 0 ? L"_Clicker" : L"Clicker");
+        EXPECT_EQ(doc, nullptr) << index;
+        EXPECT_EQ(help, nullptr) << index;
+        EXPECT_EQ(context, 0u) << index;
+        SysFreeString(name);
         SysFreeString(doc);
     }
 }
@@ -222,13 +218,11 @@ TEST_F(TypeLibrary, EveryMemberInVtableOrderWithItsIdentifierAndTypes)
         for (BSTR& n : names)
             SysFreeString(n);
 
-        // One line for object browsers: what it does, then what it raises.
         BSTR doc = nullptr;
-        ASSERT_EQ(vtable->GetDocumentation(f->memid, nullptr, &doc, nullptr, nullptr), S_OK);
-        ASSERT_NE(doc, nullptr);
-        const std::wstring line(doc, SysStringLen(doc));
-        EXPECT_NE(line.find(L"Raise"), std::wstring::npos) << "names what it raises";
-        EXPECT_EQ(line.find_first_of(L"\r\n"), std::wstring::npos);
+        DWORD context = 1;
+        ASSERT_EQ(vtable->GetDocumentation(f->memid, nullptr, &doc, &context, nullptr), S_OK);
+        EXPECT_EQ(doc, nullptr) << "no documentation string";
+        EXPECT_EQ(context, 0u);
         SysFreeString(doc);
         vtable->ReleaseFuncDesc(f);
     }
