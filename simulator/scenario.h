@@ -83,6 +83,9 @@ struct Scenario {
     std::optional<std::string> stamp_text;
     bool stamp_text_untouched = false;
     std::map<std::string, EntryFault> entry_faults; // by entry name
+    // Barcodes scanned while the host works: each is stored once csp2ReadData has been
+    // called the given number of times, so the next download sees it.
+    std::vector<std::pair<std::int32_t, Barcode>> scans_after_reads;
 };
 
 } // namespace qmx::sim

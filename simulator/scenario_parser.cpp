@@ -267,6 +267,10 @@ void parse_line(std::string_view line, FileKind kind, Scenario& s)
         fault.from = static_cast<std::int32_t>(
             parse_integer(w.next("call number"), 1, std::numeric_limits<std::int32_t>::max(), "call number"));
         s.entry_faults[std::string(entry)] = fault;
+    } else if (directive == "scan-after-read") {
+        const auto reads = static_cast<std::int32_t>(
+            parse_integer(w.next("read count"), 1, std::numeric_limits<std::int32_t>::max(), "read count"));
+        s.scans_after_reads.emplace_back(reads, parse_barcode(w));
     } else if (directive == "stamp-text-untouched") {
         s.stamp_text_untouched = true;
     } else {

@@ -230,6 +230,15 @@ TEST_F(ScannerTest, PacketFaultsAndCountOverrides)
     EXPECT_EQ(delivering.get_packet(packet, 600, 500), no_packet);
     delivering.init(0);
     EXPECT_EQ(delivering.read_data(), 2) << "a per-port count wins";
+
+    Scanner& scanning = make(five + "scan-after-read 2 20 2026-01-02 00:00:00 LATE");
+    scanning.init(3);
+    EXPECT_EQ(scanning.read_data(), 5);
+    EXPECT_EQ(scanning.read_data(), 5);
+    EXPECT_EQ(scanning.read_data(), 6) << "scanned after the second read";
+    EXPECT_EQ(scanning.get_packet(packet, 5, 500), 10);
+    EXPECT_EQ(std::string(packet.begin() + 2, packet.begin() + 6), "LATE");
+    EXPECT_EQ(scanning.read_data(), 6) << "stored once";
 }
 
 TEST_F(ScannerTest, AFailingEntryAnswersItsResultFromTheNthCallOnAndDoesNothingElse)

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# qmxclicker.exe case by case: the scenario it meets, the command line, the exit code it
+# must give, and what its output, file and the simulator's call log must show.
+#
+#   tool.sh BUILD_DIR WINE
+set -uo pipefail
+build=$(realpath "$1") wine=$2
+work="$build/tests/tool-cases"
+rm -rf "$work"
+mkdir -p "$work/app" "$work/nolib"
+cp "$build/qmxclicker.exe" "$build/QMXClicker.dll" "$build/csp2.dll" "$work/app/"
+cp "$build/qmxclicker.exe" "$build/QMXClicker.dll" "$work/nolib/"
+export QMX_SIM_STATE=
+win() { printf 'Z:%s' "$(realpath -m "$1")" | tr '/' '\\'; }
+settings='HKCU\Software\QMXClicker'
+
+two='barcode 10 2026-11-30 08:12:05 2001234567893
+barcode 20 2026-12-07 16:30:52 lot:7731/b'
+odd=$(printf 'barcode 20 2026-01-02 03:04:05 a,"b"\xe9')
+
+failures=0
+# tool CASE SCENARIO [--app FOLDER] ARGS...: runs the tool in work/CASE; empty SCENARIO is
+# the simulator's default scanner.
+tool() {
+    local name=$1 scenario=$2 app="$work/app"
+    shift 2
+    if [ "${1:-}" = --app ]; then app=$2; shift 2; fi
+    dir="$work/$name"
+    mkdir -p "$dir"
+    export QMX_SIM_SCENARIO=
+    if [ -n "$scenario" ]; then
+        printf '%s\n' "$scenario" >"$dir/scenario.txt"
+        QMX_SIM_SCENARIO=$(win "$dir/scenario.txt")
+    fi
+    export QMX_SIM_LOG
+    QMX_SIM_LOG=$(win "$dir/calls.log")
+    : >"$dir/calls.log"
+    (cd "$dir" && "$wine" "$(win "$app/qmxclicker.exe")" "$@" >"$dir/out" 2>"$dir/err" </dev/null)
+    status=$?
+}
+# expect CASE EXIT CHECK: the exit code, then a shell condition on the case's files.
+expect() {
+    local code=$2 condition=${3:-true}
+    if [ "$status" -eq "$code" ] && (cd "$dir" && eval "$condition"); then
+        echo "ok   $1 (exit $status)"
+    else
+        echo "FAIL $1: exit $status (wanted $code), or not: $condition"
+        sed 's/^/     err: /' "$dir/err" | tr -d '\r' | head -n 5
+        failures=$((failures + 1))
+    fi
+}
+logged() { grep -q "$1" calls.log; }
+py() { python3 - "$@"; }
+rows() { python3 -c 'import csv,sys; r=list(csv.reader(open(sys.argv[1],encoding="utf-8",newline=""))); print(len(r)-1 if r and r[0]==["entry","barcode","code_type","scanned_at","scanner","downloaded_at"] else -1)' "$1"; }
+"$wine" reg delete "$settings" /f >/dev/null 2>&1
+
+tool csv "" download --format csv --port 3
+expect "csv of the default scanner" 0 'py out <<"P"
+import csv, sys
+r = list(csv.DictReader(open(sys.argv[1], encoding="utf-8", newline="")))
+assert [e["barcode"] for e in r] == ["2001234567893", "QMX-2026-0042", "SHELF-A17", "2900001234566", "lot:7731/b", "2047110003581"], r
+assert (r[0]["entry"], r[0]["code_type"], r[0]["scanned_at"], r[0]["scanner"]) == ("1", "10", "2026-11-30T08:12:05", "00126B3FA21904C7"), r[0]
+assert all(len(e["downloaded_at"]) == 19 for e in r)
+P'
+tool json "" download --format json
+expect "json of the default scanner, found on the remembered port" 0 'logged "^csp2Init 3 -> 0" && ! logged "^csp2Init 0" && py out <<"P"
+import json, sys
+d = json.load(open(sys.argv[1], encoding="utf-8"))
+assert (d["port"], d["scanner"], d["count"], len(d["barcodes"])) == (3, "00126B3FA21904C7", 6, 6), d
+assert d["barcodes"][2] == {"entry": 3, "barcode": "SHELF-A17", "code_type": 30, "scanned_at": "2026-12-02T14:02:17"}, d
+assert len(d["clock"]) == 19
+P'
+tool upload "" download --format upload
+expect "upload string as alldata returns it" 0 'py out <<"P"
+import sys, re
+u = open(sys.argv[1], encoding="utf-8", newline="").read()
+rows = [("2001234567893", 10, "20261130081205"), ("QMX-2026-0042", 20, "20261130081341"), ("SHELF-A17", 30, "20261202140217"),
+        ("2900001234566", 10, "20261204104700"), ("lot:7731/b", 20, "20261207163052"), ("2047110003581", 10, "20261207163109")]
+body = "".join("%03d%-13s%02d%s" % (k + 1, b, t, s) for k, (b, t, s) in enumerate(rows))
+assert re.fullmatch("V0100126B3FA21904C7H[0-9]{12}0006" + re.escape(body), u), u
+P'
+tool odd-csv "$odd" download --format csv
+tool_csv_status=$status
+tool odd-json "$odd" download --format json
+expect "a barcode with a comma, a quote and byte 0xE9, in CSV and JSON" 0 "[ $tool_csv_status = 0 ] && py ../odd-csv/out out <<'P'
+import csv, json, sys
+assert list(csv.DictReader(open(sys.argv[1], encoding='utf-8', newline='')))[0]['barcode'] == 'a,\"b\"\u00e9'
+assert json.load(open(sys.argv[2], encoding='utf-8'))['barcodes'][0]['barcode'] == 'a,\"b\"\u00e9'
+P"
+tool none "port none" download --format csv --output out.csv
+expect "no scanner: nothing written" 1 '[ ! -e out.csv ] && grep -q "no scanner answered" err'
+tool nolib "" --app "$work/nolib" download --output out.csv --clear
+expect "no csp2.DLL: error 53 named" 3 '[ ! -e out.csv ] && grep -q "error 53" err'
+tool unwritable "$two" download --output 'Z:\no\such\folder\out.csv' --clear
+expect "an output that cannot be written: the scanner untouched" 4 '! logged csp2ClearData && logged csp2ReadData'
+tool changed "$two
+scan-after-read 1 30 2026-12-08 09:00:00 SCANNED-MEANWHILE" download --format csv --output out.csv --clear
+expect "contents changed between the downloads: nothing cleared" 5 '! logged csp2ClearData && [ "$(rows out.csv)" = 2 ]'
+tool not-taken "$two
+fail csp2ClearData 0 from 1" download --format csv --output out.csv --clear
+expect "a clear that does not take: the file complete" 6 'logged csp2ClearData && [ "$(rows out.csv)" = 2 ]'
+tool remembered "$two" download --format csv --output out.csv --clear
+expect "download --clear on the remembered port" 0 '[ "$(grep -m1 ^csp2Init calls.log)" = "csp2Init 3 -> 0" ] && [ "$(rows out.csv)" = 2 ] && [ "$(grep -B8 csp2ClearData calls.log | grep ^csp2Init | tail -n1)" = "csp2Init 3 -> 0" ] && [ "$(grep -c csp2ClearData calls.log)" = 1 ]'
+tool moved "$two
+port 5" download --format csv --output out.csv --clear --set-clock
+expect "download --clear of a scanner that moved: the clear goes to the port found" 0 '[ "$(grep -B8 csp2ClearData calls.log | grep ^csp2Init | tail -n1)" = "csp2Init 5 -> 0" ] && logged "^csp2SetTime" && "$wine" reg query "$settings" /v LastPort | grep -q 0x5'
+tool append "$two" download --format csv --output out.csv --append --port 5
+tool append "$two" download --format csv --output out.csv --append
+expect "--append: one header, the rows of both downloads" 0 '[ "$(rows out.csv)" = 4 ]'
+tool params-bad "$two" params 03100522
+expect "a parameter list of the wrong form: nothing reaches the scanner" 2 '[ ! -s calls.log ] && grep -q "announces 3 entries" err'
+tool params-full "$two" params 0210052201
+expect "params with barcodes on the scanner and nowhere to save them" 2 '! logged csp2ClearData && grep -q -- --output err'
+tool params "$two" params 0210052201 --format csv --output saved.csv
+expect "params: saved, cleared, then programmed" 0 '[ "$(rows saved.csv)" = 2 ] && logged "^csp2SetParam 10 05 00" && logged "^csp2SetParam 22 01 00"'
+tool clear-unasked "$two" clear
+expect "clear with nobody to ask and no --yes" 2 '! logged csp2ClearData'
+tool clear "$two" clear --yes --clock 000000010126
+expect "clear --yes --clock: cleared, clock set, confirmed empty" 0 'logged "csp2SetTime 0 0 0 1 1 26" && logged csp2ClearData'
+tool usage "" download --port three
+expect "a port that is no number" 2 '[ ! -s calls.log ]'
+tool info "" info
+expect "info" 0 'grep -q "without registration" out && grep -qi "csp2.DLL *Z:" out && grep -q "answers on port 3" out'
+
+[ "$failures" -eq 0 ] && echo "tool: all checks passed"
+exit "$failures"

@@ -1,0 +1,15 @@
+// What the tools remember per user, under HKCU\Software\QMXClicker: the port where a
+// scanner last answered, and the window's size. The component itself keeps nothing.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace qmx::tool {
+
+std::optional<unsigned long> read_setting(const wchar_t* name);
+void write_setting(const wchar_t* name, unsigned long value); // a failure is not the user's problem
+
+inline constexpr wchar_t last_port_setting[] = L"LastPort";
+
+} // namespace qmx::tool

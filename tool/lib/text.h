@@ -1,0 +1,27 @@
+// Texts and times as the tools write them: UTF-8, ISO 8601 local times, clock texts.
+#pragma once
+
+#include "lib/download.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qmx::tool {
+
+std::string utf8(std::wstring_view text);
+std::wstring from_utf8(std::string_view text);
+
+// 2026-11-30T08:12:05 (separator 'T'), or with a blank for people to read.
+std::wstring iso_time(double date, wchar_t separator = L'T');
+// The scanner clock of a download, when its flag says it is valid and its digits make a
+// calendar time (years 2000 to 2099).
+std::optional<double> scanner_clock(const Download& d);
+// The twelve digits SSMMHHDDMMYY that EmptyScanner sets the scanner clock from.
+std::wstring clock_text(double date);
+// A clock text a user typed: twelve digits of a real time, or nothing.
+std::optional<double> read_clock_text(std::wstring_view text);
+// "12 s ahead of the PC", "in step with the PC"
+std::wstring clock_difference(double scanner, double pc);
+
+} // namespace qmx::tool
