@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 namespace qmx::sim {
 namespace {
 
@@ -209,6 +213,28 @@ TEST(DefaultScenario, AScannerOnPortThreeWithRealisticBarcodes)
         EXPECT_LE(b.text.size(), 13u) << "fits the upload string's barcode field";
     }
     EXPECT_EQ(types, (std::set<std::uint8_t>{code_type::ean_13, code_type::code_128, code_type::code_39}));
+}
+
+// The example scenarios that the release's simulator kit ships: each one reads, and the
+// written-out default is the built-in one.
+TEST(ExampleScenarios, EachReadsAndTheDefaultIsTheBuiltInOne)
+{
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(QMX_EXAMPLE_SCENARIOS)) {
+        std::ifstream file(entry.path(), std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        const std::string name = entry.path().filename().string();
+        ParseOutcome outcome = parse_scenario(text.str());
+        ++files;
+        ASSERT_TRUE(outcome.scenario) << name << ": " << outcome.error;
+        if (name == "default.txt") {
+            EXPECT_EQ(outcome.scenario->port, default_scenario().port);
+            EXPECT_EQ(outcome.scenario->identity, default_scenario().identity);
+            EXPECT_EQ(outcome.scenario->entries, default_scenario().entries);
+        }
+    }
+    EXPECT_GE(files, 7);
 }
 
 } // namespace
