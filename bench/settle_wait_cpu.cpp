@@ -2,6 +2,7 @@
 // Loads the server beside this program's folder and prints "cpu_ms wall_ms share_percent"
 // over five downloads from the simulated scanner.
 #include "com/QMXClicker_h.h"
+#include "timing.h"
 
 #include <cstdio>
 #include <cstring>
@@ -35,17 +36,10 @@ double cpu_ms()
         return linux_ms;
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return (ticks(kernel) + ticks(user)) / 10000.0;
+    return qmx::bench::cpu_ms(kernel, user);
 }
 
-double wall_ms()
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return now.QuadPart * 1000.0 / frequency.QuadPart;
-}
+using qmx::bench::wall_ms;
 
 std::wstring server_path()
 {

@@ -6,6 +6,7 @@
 #include "lib/component.h"
 #include "lib/visit.h"
 #include "lib/writers.h"
+#include "timing.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,17 +21,10 @@ double thread_cpu_ms()
 {
     FILETIME created, exited, kernel, user;
     GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return (ticks(kernel) + ticks(user)) / 10000.0;
+    return qmx::bench::cpu_ms(kernel, user);
 }
 
-double wall_ms()
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return now.QuadPart * 1000.0 / frequency.QuadPart;
-}
+using qmx::bench::wall_ms;
 
 // Settle waits so far: one per download (csp2ReadData) and one per clear.
 int waits_in(const std::string& log)
