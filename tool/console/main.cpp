@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cmath>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -301,18 +302,24 @@ std::wstring registered_server(HKEY root)
     return path;
 }
 
-std::wstring file_version(const std::wstring& path)
+// The version resource of a module the process has loaded: its fixed part follows the
+// signature 0xFEEF04BD.
+std::wstring file_version(const wchar_t* module_name)
 {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    std::vector<char> data(size);
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info)
-        return L"unknown";
-    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionLS));
+    const HMODULE module = GetModuleHandleW(module_name);
+    const HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)) : nullptr;
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const auto* bytes = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
+    const DWORD size = found ? SizeofResource(module, found) : 0;
+    for (DWORD at = 0; bytes && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+        VS_FIXEDFILEINFO info;
+        std::memcpy(&info, bytes + at, sizeof info);
+        if (info.dwSignature == 0xFEEF04BD)
+            return std::to_wstring(HIWORD(info.dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(info.dwFileVersionMS)) +
+                   L"." + std::to_wstring(HIWORD(info.dwFileVersionLS)) + L"." +
+                   std::to_wstring(LOWORD(info.dwFileVersionLS));
+    }
+    return L"unknown";
 }
 
 int run_info(const Options& o, const Progress& progress)
@@ -334,7 +341,7 @@ int run_info(const Options& o, const Progress& progress)
         line(L"loaded from", L"another process (the system surrogate)");
     } else {
         line(L"loaded from", server);
-        line(L"version", file_version(server));
+        line(L"version", file_version(L"QMXClicker.dll"));
     }
     int status = 0;
     std::wstring scanner;
