@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """One installer, the same bytes for the same inputs.
 
-    make_msi.py WXS FOLDER OUTPUT.msi ARCH SCOPE VERSION PRODUCT_CODE
+    make_msi.py WXS FOLDER OUTPUT.msi ARCH SCOPE VERSION
 
-FOLDER holds the files the installer ships (QMXClicker.dll). wixl writes a random
+FOLDER holds the files the installer ships (QMXClicker.dll). The product code follows
+from version, processor and scope, so a rebuild of the same version keeps it. wixl writes a random
 package code and the time of the build into the summary information, and the files'
 modification times into the cabinet. So wixl works on copies dated 1980-01-01 in a
 folder of their own, and the summary information then gets a package code derived from
@@ -23,7 +24,7 @@ from verify_reproducible import CompoundFile  # noqa: E402
 
 SHIPPED = ["QMXClicker.dll"]
 FIXED_TIME = 315532800  # 1980-01-01 00:00:00 UTC, the oldest time a cabinet holds
-PACKAGE_CODES = uuid.UUID("6A0E4E7C-3F1B-4C55-9D7A-2E8B1C4F5A61")  # the UpgradeCode
+UPGRADE_CODE = uuid.UUID("6A0E4E7C-3F1B-4C55-9D7A-2E8B1C4F5A61")  # the namespace of the codes
 # Summary information properties: the package code, the creation and last save times.
 PID_REVNUMBER, PID_CREATE_DTM, PID_LASTSAVE_DTM = 9, 12, 13
 VT_LPSTR, VT_FILETIME = 30, 64
@@ -36,7 +37,7 @@ def package_code(wxs, folder, defines):
     for path in sources + [os.path.join(folder, n) for n in SHIPPED]:
         digest.update(os.path.basename(path).encode() + b"\0" + open(path, "rb").read())
     digest.update("\0".join(defines).encode())
-    return str(uuid.uuid5(PACKAGE_CODES, digest.hexdigest())).upper()
+    return str(uuid.uuid5(UPGRADE_CODE, digest.hexdigest())).upper()
 
 
 def fix_summary(path, code):
@@ -71,8 +72,9 @@ def fix_summary(path, code):
     open(path, "wb").write(data)
 
 
-def main(wxs, folder, output, arch, scope, version, product_code):
+def main(wxs, folder, output, arch, scope, version):
     wxs, output = os.path.abspath(wxs), os.path.abspath(output)
+    product_code = str(uuid.uuid5(UPGRADE_CODE, "%s %s %s" % (version, arch, scope))).upper()
     defines = ["Arch=" + arch, "Scope=" + scope, "Version=" + version, "ProductCode=" + product_code]
     with tempfile.TemporaryDirectory(prefix="qmx-msi-") as work:
         for name in SHIPPED:
@@ -87,6 +89,6 @@ def main(wxs, folder, output, arch, scope, version, product_code):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 8:
+    if len(sys.argv) != 7:
         raise SystemExit(__doc__.strip().splitlines()[2].strip())
     main(*sys.argv[1:])
