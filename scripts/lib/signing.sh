@@ -7,11 +7,11 @@
 #   QMX_SIGN_TIMESTAMP_URL                   optional: an RFC 3161 timestamp server.
 # shellcheck shell=bash
 
-# signing_setup: sets sign_options for osslsigncode, or leaves it empty (and says so in one
-# line) when no certificate is named. A certificate named only in part, or whose files
-# cannot be read, is an error.
+# signing_setup: sets sign_options for osslsigncode and sign_kinds, the package kinds it
+# needs, or leaves both empty (and says so in one line) when no certificate is named. A
+# certificate named only in part, or whose files cannot be read, is an error.
 signing_setup() {
-    sign_options=()
+    sign_options=() sign_kinds=(sign)
     local what
     if [ -n "${QMX_SIGN_PFX:-}" ] && [ -n "${QMX_SIGN_PKCS11_MODULE:-}" ]; then
         say "FAILED: both QMX_SIGN_PFX and QMX_SIGN_PKCS11_MODULE are set; name one certificate"
@@ -26,9 +26,11 @@ signing_setup() {
         [ -n "${QMX_SIGN_KEY:-}" ] && [ -n "${QMX_SIGN_CERT:-}" ] && [ -r "$QMX_SIGN_CERT" ] ||
             { say "FAILED: QMX_SIGN_PKCS11_MODULE needs QMX_SIGN_KEY (the key's PKCS#11 URI) and QMX_SIGN_CERT (a readable certificate file)"; return 1; }
         sign_options=(-pkcs11module "$QMX_SIGN_PKCS11_MODULE" -key "$QMX_SIGN_KEY" -certs "$QMX_SIGN_CERT")
+        sign_kinds=(sign sign_pkcs11)
         what="$QMX_SIGN_KEY through $QMX_SIGN_PKCS11_MODULE"
     else
         say "no certificate (neither QMX_SIGN_PFX nor QMX_SIGN_PKCS11_MODULE is set): the package is built unsigned"
+        sign_kinds=()
         return 0
     fi
     [ -z "${QMX_SIGN_TIMESTAMP_URL:-}" ] || sign_options+=(-ts "$QMX_SIGN_TIMESTAMP_URL")
