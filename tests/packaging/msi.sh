@@ -159,7 +159,8 @@ if [ "$arch" = x64 ]; then
         cp "$build_folder/$x86" "$work/x86.msi"
         if "$wine" msiexec /i 'C:\msitest\x86.msi' /qn /l*v 'C:\msitest\x86.log'; then
             fail "$x86 installed on 64-bit Windows"
-        elif ! grep -aq '^Property(S): VersionNT64 = ' "$work/x86.log" || [ "$(products)" != 0 ]; then
+        elif ! grep -aq '^Property(S): VersionNT64 = ' "$work/x86.log" || grep -aq 'InstallFiles' "$work/x86.log" ||
+            [ "$(products)" != 0 ]; then
             fail "$x86 was not refused by its launch condition:"
             cat "$work/x86.log"
         fi
@@ -170,7 +171,8 @@ if [ "$arch" = x64 ]; then
             fail "$x86: the launch condition's message does not name the x64 package: '$message'"
         fi
     done
-    gone "$program_files\\QMXClicker"
+    gone "$machine_folder"
+    gone "$user_folder"
 fi
 
 echo "== per machine, $arch"
