@@ -35,6 +35,8 @@ declare -A package_kinds=(
     [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools"
     [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools"
     [emulator]="qemu-system-x86 e2fsprogs xz-utils"
+    [sign]="osslsigncode openssl"
+    [sign_pkcs11]="libengine-pkcs11-openssl"
 )
 
 # apt_update: once per command. A failed index (a mirror in the middle of a sync, say)

@@ -6,6 +6,7 @@
 #include "windows/csp2_exports.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace qmx {
 
@@ -44,7 +45,7 @@ std::wstring system_reason(DWORD error)
     DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                                   buffer, 512, nullptr);
     std::wstring text(buffer, length);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' || text.back() == L'.'))
         text.pop_back();
     for (std::size_t at; (at = text.find(L"%1")) != std::wstring::npos;)
         text.replace(at, 2, library_file);
@@ -61,9 +62,12 @@ std::wstring path_in(const std::wstring& folder)
     return path + library_file;
 }
 
+// The other processor's library is the usual reason a present csp2.DLL does not load.
+constexpr std::u16string_view needed_build = sizeof(void*) == 8 ? u"a 64-bit DLL" : u"a 32-bit DLL";
+
 [[noreturn]] void raise_not_loaded(const std::wstring& path, DWORD error)
 {
-    raise_library_not_loaded(as_u16(path), as_u16(system_reason(error)));
+    raise_library_not_loaded(library_name, as_u16(path), as_u16(system_reason(error)), needed_build);
 }
 
 // The library's own dependencies: its folder and the system folder, never the current
@@ -106,8 +110,24 @@ HMODULE load_from_default_dirs(const std::wstring& program_folder)
         return module;
     const DWORD error = GetLastError();
     if (error != ERROR_MOD_NOT_FOUND && error != ERROR_INVALID_PARAMETER)
-        raise_not_loaded(library_file, error); // found in a folder the host added
+        raise_not_loaded(std::wstring(library_file) + L" in a folder the host added", error);
     return load_from(system_folder());
+}
+
+// The places load() looks, in its order, for the error that finds the library in none.
+std::u16string searched_folders(const std::wstring& own_folder, const std::wstring& program_folder)
+{
+    std::u16string list;
+    auto add = [&list](const std::u16string& place) {
+        if (!place.empty())
+            list += (list.empty() ? u"" : u"; ") + place;
+    };
+    add(as_u16(own_folder));
+    if (program_folder != own_folder)
+        add(as_u16(program_folder));
+    add(u"the folders the host added");
+    add(as_u16(system_folder()));
+    return list;
 }
 
 // A csp2.DLL the host (or anything else in the process) has loaded; with a reference of
@@ -190,11 +210,13 @@ HMODULE Csp2Dll::load()
     if (module) {
         how = L" (loaded before)";
     } else {
-        module = load_from(keep_loaded_ ? own_module_folder() : own_folder_);
+        const std::wstring own = keep_loaded_ ? own_module_folder() : own_folder_;
+        const std::wstring program = keep_loaded_ ? folder_of(module_file_name(nullptr)) : program_folder_;
+        module = load_from(own);
         if (!module)
-            module = load_from_default_dirs(keep_loaded_ ? folder_of(module_file_name(nullptr)) : program_folder_);
+            module = load_from_default_dirs(program);
         if (!module)
-            raise_library_not_found(library_name);
+            raise_library_not_found(library_name, searched_folders(own, program));
     }
     const std::wstring line = L"QMXClicker: csp2.DLL in use: " + module_file_name(module) + how + L"\n";
     write_(line.c_str());

@@ -2,7 +2,8 @@
 # The installers under Wine, in a prefix of their own: per machine and per user each
 # package writes the same keys as the DLL's own registration (regsvr32 of the same file in
 # the same folder), a script host downloads once csp2.dll is copied in (per machine), a newer package
-# replaces it and an older one is refused, and uninstalling leaves nothing.
+# replaces it and an older one is refused, and uninstalling leaves nothing. On 64-bit
+# Windows the x86 packages refuse to install.
 #
 #   msi.sh BUILD_FOLDER PREFIX x86|x64
 #
@@ -148,6 +149,31 @@ gone() { # gone FOLDER
 
 machine_folder="$program_files\\QMXClicker"
 user_folder="$user_programs\\QMXClicker"
+
+if [ "$arch" = x64 ]; then
+    # The 32-bit packages refuse 64-bit Windows, naming the package to take. Wine's msiexec
+    # shows the launch condition's message in no log under /qn, so the message is read
+    # from the package and the refusal seen in what msiexec does.
+    for scope in "" -user; do
+        x86=QMXClicker-$version-x86$scope.msi
+        cp "$build_folder/$x86" "$work/x86.msi"
+        if "$wine" msiexec /i 'C:\msitest\x86.msi' /qn /l*v 'C:\msitest\x86.log'; then
+            fail "$x86 installed on 64-bit Windows"
+        elif ! grep -aq '^Property(S): VersionNT64 = ' "$work/x86.log" || grep -aq 'InstallFiles' "$work/x86.log" ||
+            [ "$(products)" != 0 ]; then
+            fail "$x86 was not refused by its launch condition:"
+            cat "$work/x86.log"
+        fi
+        message=$(msiinfo export "$work/x86.msi" LaunchCondition | grep -a '^Installed OR NOT VersionNT64	' | cut -f2)
+        if [[ "$message" == *"install QMXClicker-$version-x64$scope.msi"* ]]; then
+            echo "ok   $x86 is refused on 64-bit Windows: $message"
+        else
+            fail "$x86: the launch condition's message does not name the x64 package: '$message'"
+        fi
+    done
+    gone "$machine_folder"
+    gone "$user_folder"
+fi
 
 echo "== per machine, $arch"
 reference HKLM "$machine_folder" regsvr32_machine

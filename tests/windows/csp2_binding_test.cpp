@@ -16,6 +16,29 @@ void place_library(const std::wstring& kind, const std::wstring& folder)
     ASSERT_TRUE(CopyFileW(source.c_str(), (folder + L"\\csp2.DLL").c_str(), FALSE)) << GetLastError();
 }
 
+std::u16string u16(const std::wstring& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+std::wstring system_folder()
+{
+    wchar_t system[MAX_PATH];
+    return std::wstring(system, GetSystemDirectoryW(system, MAX_PATH));
+}
+
+// The description of a csp2.DLL at `path` that is there but does not load: what happened,
+// the system's reason with its code, and the build this component needs.
+void expect_cannot_load(const std::u16string& description, const std::wstring& path)
+{
+    const std::u16string start = u"csp2.DLL was found but cannot be loaded: " + u16(path) + u": ";
+    const std::u16string end = sizeof(void*) == 8 ? u". It has to be a 64-bit DLL." : u". It has to be a 32-bit DLL.";
+    EXPECT_EQ(description.substr(0, start.size()), start) << narrow_ascii(description);
+    ASSERT_GT(description.size(), start.size() + end.size());
+    EXPECT_EQ(description.substr(description.size() - end.size()), end) << narrow_ascii(description);
+    EXPECT_NE(description.find(u" (error "), std::u16string::npos) << "the system's reason: " << narrow_ascii(description);
+}
+
 std::u16string description_of(const std::function<void()>& call)
 {
     try {
@@ -31,7 +54,9 @@ TEST(Csp2Binding, NoLibraryAnywhereIsFileNotFound)
     test::TempFolder own(L"own-empty");
     Csp2Dll library(own.path());
     EXPECT_AUTOMATION_ERROR(library.csp2Init(0), 53);
-    EXPECT_EQ(description_of([&] { library.csp2Restore(); }), u"File not found: csp2.DLL");
+    EXPECT_EQ(description_of([&] { library.csp2Restore(); }),
+              u"File not found: csp2.DLL, looked for in this order: " + u16(own.path()) + u"; " +
+                  u16(test::program_folder()) + u"; the folders the host added; " + u16(system_folder()));
 }
 
 TEST(Csp2Binding, TheModulesOwnFolderComesFirstAndEveryCallTriesAgain)
@@ -98,15 +123,11 @@ TEST(Csp2Binding, ACsp2DllThatDoesNotLoadIsTheErrorAndNoOtherIsTaken)
     DLL_DIRECTORY_COOKIE cookie = AddDllDirectory(added.path().c_str());
     ASSERT_NE(cookie, nullptr);
     const std::wstring broken = own.file(L"csp2.DLL");
-    const std::u16string path(broken.begin(), broken.end());
     auto expect_not_loaded = [&](const char* what) {
         SCOPED_TRACE(what);
         Csp2Dll library(own.path());
         EXPECT_AUTOMATION_ERROR(library.csp2Init(5), 53);
-        const std::u16string description = description_of([&] { library.csp2Init(5); });
-        const std::u16string start = u"File not found: " + path + u" cannot be loaded: ";
-        EXPECT_EQ(description.substr(0, start.size()), start) << narrow_ascii(description);
-        EXPECT_GT(description.size(), start.size() + 8) << "the system's reason";
+        expect_cannot_load(description_of([&] { library.csp2Init(5); }), broken);
     };
 
     HANDLE file = CreateFileW(broken.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -174,10 +195,7 @@ TEST(Csp2Binding, ACsp2DllInTheDefaultFoldersThatDoesNotLoadNamesPathAndReason)
 
     Csp2Dll library(own.path(), program.path());
     EXPECT_AUTOMATION_ERROR(library.csp2Init(1), 53);
-    const std::u16string description = description_of([&] { library.csp2Init(1); });
-    const std::u16string start = u"File not found: " + std::u16string(broken.begin(), broken.end()) + u" cannot be loaded: ";
-    EXPECT_EQ(description.substr(0, start.size()), start) << narrow_ascii(description);
-    EXPECT_NE(description.find(u"(error "), std::u16string::npos) << narrow_ascii(description);
+    expect_cannot_load(description_of([&] { library.csp2Init(1); }), broken);
 }
 
 std::wstring written_lines;

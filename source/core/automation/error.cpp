@@ -33,21 +33,28 @@ void raise(ErrorNumber number)
     throw AutomationError(number);
 }
 
-void raise_library_not_found(std::u16string_view library)
+void raise_library_not_found(std::u16string_view library, std::u16string_view searched)
 {
     std::u16string text(standard_description(ErrorNumber::FileNotFound));
     text += u": ";
     text += library;
+    text += u", looked for in this order: ";
+    text += searched;
     throw AutomationError(ErrorNumber::FileNotFound, std::move(text));
 }
 
-void raise_library_not_loaded(std::u16string_view path, std::u16string_view reason)
+// Not "File not found": the file is there, and saying so sends the reader to the wrong fix.
+void raise_library_not_loaded(std::u16string_view library, std::u16string_view path, std::u16string_view reason,
+                              std::u16string_view needed)
 {
-    std::u16string text(standard_description(ErrorNumber::FileNotFound));
-    text += u": ";
+    std::u16string text(library);
+    text += u" was found but cannot be loaded: ";
     text += path;
-    text += u" cannot be loaded: ";
+    text += u": ";
     text += reason;
+    text += u". It has to be ";
+    text += needed;
+    text += u'.';
     throw AutomationError(ErrorNumber::FileNotFound, std::move(text));
 }
 

@@ -37,9 +37,12 @@ private:
 std::u16string_view standard_description(ErrorNumber number);
 
 [[noreturn]] void raise(ErrorNumber number);
-[[noreturn]] void raise_library_not_found(std::u16string_view library);
-// Also 53, for a library that is there but does not load: its full path and the system's reason.
-[[noreturn]] void raise_library_not_loaded(std::u16string_view path, std::u16string_view reason);
+// 53 for a library that is nowhere; `searched` lists the places looked at, in order.
+[[noreturn]] void raise_library_not_found(std::u16string_view library, std::u16string_view searched);
+// Also 53, for a library that is there but does not load: its full path, the system's
+// reason and the build it has to be (`needed`, e.g. "a 32-bit DLL").
+[[noreturn]] void raise_library_not_loaded(std::u16string_view library, std::u16string_view path,
+                                           std::u16string_view reason, std::u16string_view needed);
 [[noreturn]] void raise_entry_not_found(std::u16string_view entry, std::u16string_view library);
 
 } // namespace qmx
