@@ -3,7 +3,7 @@
 
     make_msi.py WXS FOLDER OUTPUT.msi ARCH SCOPE VERSION
 
-FOLDER holds the files the installer ships (QMXClicker.dll). The product code follows
+FOLDER holds the files the installer ships (QMXClicker.dll, qmxclicker.exe). The product code follows
 from version, processor and scope, so a rebuild of the same version keeps it. wixl writes a random
 package code and the time of the build into the summary information, and the files'
 modification times into the cabinet. So wixl works on copies dated 1980-01-01 in a
@@ -22,7 +22,7 @@ import uuid
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from verify_reproducible import CompoundFile  # noqa: E402
 
-SHIPPED = ["QMXClicker.dll"]
+SHIPPED = ["QMXClicker.dll", "qmxclicker.exe"]
 FIXED_TIME = 315532800  # 1980-01-01 00:00:00 UTC, the oldest time a cabinet holds
 UPGRADE_CODE = uuid.UUID("6A0E4E7C-3F1B-4C55-9D7A-2E8B1C4F5A61")  # the namespace of the codes
 # Summary information properties: the package code, the creation and last save times.
@@ -72,6 +72,25 @@ def fix_summary(path, code):
     open(path, "wb").write(data)
 
 
+def add_to_path(path, scope, work):
+    """The installation folder joins the end of the machine's or the user's PATH while the
+    tools are installed: rows of the Environment table and its two actions, which wixl
+    cannot write."""
+    name = "=-*PATH" if scope == "machine" else "=-PATH"
+    environment = os.path.join(work, "Environment.idt")
+    with open(environment, "w", newline="") as f:
+        f.write("Environment\tName\tValue\tComponent_\r\ns72\tl255\tL255\ts72\r\nEnvironment\tEnvironment\r\n")
+        f.write("ToolsOnPath\t%s\t[~];[INSTALLFOLDER]\tTools\r\n" % name)
+    sequence = os.path.join(work, "InstallExecuteSequence.idt")
+    rows = subprocess.run(["msiinfo", "export", path, "InstallExecuteSequence"], check=True,
+                          capture_output=True, text=True).stdout.replace("\r\n", "\n").rstrip("\n").split("\n")
+    rows += ["RemoveEnvironmentStrings\t\t3300", "WriteEnvironmentStrings\t\t5200"]
+    with open(sequence, "w", newline="") as f:
+        f.write("\r\n".join(rows) + "\r\n")
+    for table in (environment, sequence):
+        subprocess.run(["msibuild", path, "-i", table], check=True)
+
+
 def main(wxs, folder, output, arch, scope, version):
     wxs, output = os.path.abspath(wxs), os.path.abspath(output)
     product_code = str(uuid.uuid5(UPGRADE_CODE, "%s %s %s" % (version, arch, scope))).upper()
@@ -85,6 +104,7 @@ def main(wxs, folder, output, arch, scope, version):
             command += ["-D", define]
         # The cabinet takes local times: UTC keeps them the same everywhere.
         subprocess.run(command + ["-o", output, wxs], cwd=work, check=True, env=dict(os.environ, TZ="UTC"))
+        add_to_path(output, scope, work)
     fix_summary(output, package_code(wxs, folder, defines))
 
 

@@ -33,9 +33,8 @@ cp "$build_folder/QMXClicker-$version-$arch-user.msi" "$work/user.msi"
 # first three fields only.
 IFS=. read -r major minor build _ <<<"$version"
 newer=$major.$minor.$((build + 1)).0
-(cd "$build_folder" && wixl $([ "$arch" = x64 ] && echo -a x64) -D Arch="$arch" -D Scope=machine -D Version="$newer" \
-    -D ProductCode=0E1B6C2A-5D7E-4F80-9A1B-$(printf '%012d' "${newer//./}") -o "$work/newer.msi" \
-    "$here/../../packaging/QMXClicker.wxs") || exit 1
+python3 "$here/../../packaging/make_msi.py" "$here/../../packaging/QMXClicker.wxs" "$build_folder" "$work/newer.msi" \
+    "$arch" machine "$newer" || exit 1
 
 failures=0
 fail() {
@@ -99,6 +98,14 @@ download() { # download FOLDER WHAT: csp2.dll in the folder, then the script hos
             tr -d '\r' <"$work/host.txt"
         fi
     done
+    # The installed tool, beside the installed DLL.
+    "$wine" "$1\\qmxclicker.exe" download --format csv --port 3 --quiet >"$work/tool.txt" 2>&1 </dev/null
+    if [ "$(grep -c ',00126B3FA21904C7,' "$work/tool.txt")" = 6 ]; then
+        echo "ok   $2: qmxclicker.exe downloads six barcodes"
+    else
+        fail "$2: qmxclicker.exe"
+        tr -d '\r' <"$work/tool.txt"
+    fi
     rm -f "$(unix "$1")/csp2.dll"
     # The surrogate holds the DLL loaded and never exits: end it, as a restart would.
     if [ "$arch" = x64 ]; then
@@ -137,6 +144,13 @@ products() { # how many versions of the component are installed (the most either
         [ "$count" -gt "$most" ] && most=$count
     done
     echo "$most"
+}
+# on_path yes|no MACHINE|USER FOLDER: whether FOLDER is on that PATH, where the tools are.
+on_path() {
+    local key='HKLM\System\CurrentControlSet\Control\Session Manager\Environment' found=no
+    [ "$2" = USER ] && key='HKCU\Environment'
+    win reg query "$key" /v PATH 2>/dev/null | grep -qiF "$3" && found=yes
+    if [ "$found" = "$1" ]; then echo "ok   $3 on the $2 PATH: $1"; else fail "$3 on the $2 PATH: $found, not $1"; fi
 }
 gone() { # gone FOLDER
     local dir
@@ -182,6 +196,7 @@ dump HKLM machine
 same machine regsvr32_machine
 empty HKCU
 download "$machine_folder" "per machine"
+on_path yes MACHINE "$machine_folder"
 
 echo "== upgrade to $newer and back"
 "$wine" msiexec /i 'C:\msitest\newer.msi' /qn || fail "msiexec /i newer.msi"
@@ -189,12 +204,14 @@ echo "== upgrade to $newer and back"
 dump HKLM upgraded
 same upgraded regsvr32_machine
 [ -f "$(unix "$machine_folder")/QMXClicker.dll" ] || fail "no QMXClicker.dll after the upgrade"
+on_path yes MACHINE "$machine_folder"
 if "$wine" msiexec /i 'C:\msitest\machine.msi' /qn; then fail "the older package installed over the newer"; else
     echo "ok   the older package is refused"; fi
 [ "$(products)" = 1 ] || fail "$(products) products installed after the refused downgrade"
 "$wine" msiexec /x 'C:\msitest\newer.msi' /qn || fail "msiexec /x newer.msi"
 empty HKLM
 gone "$machine_folder"
+on_path no MACHINE "$machine_folder"
 [ "$(products)" = 0 ] || fail "a product is still installed"
 
 echo "== per user, $arch"
@@ -203,11 +220,13 @@ reference HKCU "$user_folder" regsvr32_user /n /i:user
 dump HKCU user
 same user regsvr32_user
 empty HKLM
+on_path yes USER "$user_folder"
 # No download here: Wine 8 looks classes up under HKLM only (a class registered per user
 # by regsvr32 /n /i:user is not found either), so per-user hosts cannot be run under it.
 "$wine" msiexec /x 'C:\msitest\user.msi' /qn || fail "msiexec /x user.msi"
 empty HKCU
 gone "$user_folder"
+on_path no USER "$user_folder"
 
 if [ "$failures" -eq 0 ]; then
     echo "msi $arch: all checks passed"
