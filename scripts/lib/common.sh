@@ -137,15 +137,14 @@ build_tree() {
 build_native() { configure native && build_tree native "$@"; }
 build_win64() { configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=x86_64 && build_tree win64 "$@"; }
 # Under emulation the 32-bit prefixes live in the guest's memory (writing hundreds of
-# megabytes back through the shared folder costs more than making them anew), the tests
-# get ten times their time limits, and the load/unload test runs 300 cycles, not 2,000
-# (about a second each there).
+# megabytes back through the shared folder costs more than making them anew) and the tests
+# get ten times their time limits.
 emulated_wine32_prefix=/tmp/qmx-wine32/wineprefix
 build_win32() {
-    local scale=1 prefix="$build/win32/wineprefix" cycles=2000
-    can_run_32bit || scale=10 prefix=$emulated_wine32_prefix cycles=300
+    local scale=1 prefix="$build/win32/wineprefix"
+    can_run_32bit || scale=10 prefix=$emulated_wine32_prefix
     configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=i686 \
-        -DQMX_TIMEOUT_SCALE=$scale -DQMX_WINEPREFIX="$prefix" -DQMX_LOAD_CYCLES=$cycles && build_tree win32 "$@"
+        -DQMX_TIMEOUT_SCALE=$scale -DQMX_WINEPREFIX="$prefix" && build_tree win32 "$@"
 }
 # clang with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests and the fuzzers.
 build_sanitize() {
