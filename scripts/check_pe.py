@@ -4,7 +4,7 @@
 Checks the machine type, that every import comes from a system DLL, the exported names
 (and on i386 that each is a __stdcall function taking the given number of argument bytes,
 from the COFF symbol table), the embedded type library, the assembly manifest, the version
-resource, and that no debug information is left in the file.
+resource, that no debug information is left in the file, and that named code is not in it.
 """
 import argparse
 import struct
@@ -191,6 +191,8 @@ def main():
                    help="exact exported names, each NAME or NAME@BYTES (i386: __stdcall with BYTES of arguments)")
     p.add_argument("--no-import", action="append", default=[], metavar="FUNCTION",
                    help="a function the file must not import")
+    p.add_argument("--no-symbol", action="append", default=[], metavar="TEXT",
+                   help="no COFF symbol whose (mangled) name contains TEXT; the file must keep its symbols")
     p.add_argument("--typelib", action="store_true", help="a TYPELIB resource 1 of the machine's system kind")
     p.add_argument("--manifest", help="an assembly manifest (resource 24, 1) naming this assembly")
     p.add_argument("--no-debug", action="store_true", help="no debug sections")
@@ -228,6 +230,15 @@ def main():
                 if "_%s@%d" % (name, size) not in by_rva.get(exports[name], []):
                     problems.append("%s is not __stdcall with %d argument bytes (symbols at its address: %s)"
                                     % (name, size, by_rva.get(exports[name], [])))
+
+    if args.no_symbol:
+        symbols = pe.symbols()
+        if not symbols:
+            problems.append("no COFF symbols to look for " + ", ".join(args.no_symbol))
+        for text in args.no_symbol:
+            found = sorted(name for name in symbols if text in name)
+            if found:
+                problems.append("symbols with %s: %s" % (text, ", ".join(found[:5])))
 
     resources = pe.resources()
     if args.typelib:
