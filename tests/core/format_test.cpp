@@ -84,9 +84,6 @@ TEST(FormatPatterns, DatesAreFourteenDigitsExactToTheSecond)
     // The ends of the DATE range: a three-digit year keeps its leading zero.
     EXPECT_EQ(date_digits(date_from_civil({100, 1, 1, 0, 0, 0})), u"<01000101000000");
     EXPECT_EQ(date_digits(date_from_civil({9999, 12, 31, 23, 59, 59})), u"<99991231235959");
-    // Past either end the year is written in full, with its sign.
-    EXPECT_EQ(date_digits(date_from_civil({12000, 1, 2, 3, 4, 5})), u"<120000102030405");
-    EXPECT_EQ(date_digits(date_from_civil({-5, 3, 4, 5, 6, 7})), u"<-00050304050607");
     for (int s = 0; s < 86400; s += 7) {
         const CivilDateTime t{2013, 6, 15, s / 3600, s / 60 % 60, s % 60};
         char expected[16];
