@@ -27,13 +27,14 @@ as_root() {
 # The Debian packages each kind of work needs; ensure_packages takes the kinds. The
 # win32 tree also makes the installers, and its suites run the x86-64 surrogate client
 # and a 64-bit prefix with its 32-bit side, so it needs wixl, both compilers and both
-# Wines.
+# Wines. Both Windows trees check their files with scripts/check_pe.py (Debian's python3
+# with its pefile).
 declare -A package_kinds=(
     [build]="cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev"
     [sanitize]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev"
-    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools"
-    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools"
+    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools python3-pefile"
+    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools python3-pefile"
     [emulator]="qemu-system-x86 e2fsprogs xz-utils"
 )
 
@@ -269,7 +270,7 @@ register_for_surrogate() {
     local dll=$1/QMXClicker.dll server wine=/usr/lib/wine/wine64
     server=$(windows_path "$dll")
     shift
-    if python3 "$root/scripts/check_pe.py" "$dll" --machine i386 >/dev/null 2>&1; then
+    if "$root/scripts/check_pe.py" "$dll" --machine i386 >/dev/null 2>&1; then
         surrogate_regsvr32='C:\windows\syswow64\regsvr32.exe'
     else
         surrogate_regsvr32=regsvr32
