@@ -64,15 +64,6 @@ TEST(FormatPatterns, VariantsAreFormattedByTheirNumberAndEmptyIsBlank)
     EXPECT_EQ(zero_padded(Variant(), 2), u"<  "); // never written: not code type 0
 }
 
-TEST(FormatPatterns, NumericTextComesBackWithItsLeadingZeros)
-{
-    EXPECT_EQ(zero_padded(std::u16string_view(u"000000000000"), 12), u"<000000000000");
-    EXPECT_EQ(zero_padded(std::u16string_view(u"003014200505"), 12), u"<003014200505");
-    EXPECT_EQ(zero_padded(std::u16string_view(u"995923311299"), 12), u"<995923311299");
-    EXPECT_EQ(zero_padded(std::u16string_view(u"42"), 12), u"<000000000042");
-    EXPECT_EQ(zero_padded(std::u16string_view(u"            "), 12), u"<            ");
-}
-
 TEST(FormatPatterns, DatesAreFourteenDigitsExactToTheSecond)
 {
     EXPECT_EQ(date_digits(0), u"<18991230000000");

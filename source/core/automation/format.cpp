@@ -1,10 +1,8 @@
 #include "core/automation/format.h"
 
-#include "core/automation/numbers.h"
 #include "core/automation/text.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <initializer_list>
 
@@ -51,16 +49,6 @@ void append_zero_padded(std::u16string& out, const Variant& value, int digits)
         return;
     }
     append_zero_padded(out, static_cast<std::int64_t>(value.to_long()), digits);
-}
-
-void append_zero_padded(std::u16string& out, std::u16string_view text, int digits)
-{
-    std::optional<double> number = parse_number(text);
-    if (number && std::fabs(*number) < 1e18) {
-        append_zero_padded(out, static_cast<std::int64_t>(round_half_even(*number)), digits);
-        return;
-    }
-    out.append(text);
 }
 
 void append_date_digits(std::u16string& out, Date value)
