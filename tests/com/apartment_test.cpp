@@ -10,13 +10,6 @@
 namespace qmx::test {
 namespace {
 
-std::wstring take(BSTR text)
-{
-    std::wstring out = text ? std::wstring(text, SysStringLen(text)) : L"";
-    SysFreeString(text);
-    return out;
-}
-
 std::wstring taken_text(VARIANT& value)
 {
     VariantChangeType(&value, &value, 0, VT_BSTR);
@@ -39,7 +32,7 @@ void every_member_through_the_proxy()
     VARIANT_BOOL flag = VARIANT_FALSE;
 
     EXPECT_EQ(c->get_hello(&text), S_OK);
-    EXPECT_EQ(take(text), L"Clicker control successfully installed");
+    EXPECT_EQ(taken(text), L"Clicker control successfully installed");
     VARIANT port = v_i2(3);
     EXPECT_EQ(c->put_startport(&port), S_OK);
     EXPECT_EQ(c->putref_startport(&port), S_OK);

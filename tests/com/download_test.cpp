@@ -143,23 +143,13 @@ protected:
         return lines;
     }
 
-    std::wstring alldata()
-    {
-        VARIANT data;
-        VariantInit(&data);
-        EXPECT_EQ(clicker->get_alldata(&data), S_OK);
-        std::wstring text = text_of(data);
-        VariantClear(&data);
-        return text;
-    }
-
     ComPtr<_Clicker> clicker;
     std::wstring log_path;
 };
 
 TEST_F(Download, TheUploadStringHoldsExactlyWhatTheScannerHolds)
 {
-    const std::wstring data = alldata();
+    const std::wstring data = alldata(clicker.get());
     ASSERT_EQ(data.size(), 36u + 6 * 32);
     EXPECT_EQ(data.substr(0, 20), L"V0100126B3FA21904C7H");
     EXPECT_EQ(data.substr(20, 12).find_first_not_of(L"0123456789"), std::wstring::npos) << "clock digits";
@@ -203,7 +193,7 @@ TEST_F(Download, TheUploadStringHoldsExactlyWhatTheScannerHolds)
 
 TEST_F(Download, TheCallsOfADownloadAndOfGetdate)
 {
-    alldata();
+    alldata(clicker.get());
     std::vector<std::string> lines = log_lines();
     ASSERT_EQ(lines.size(), 1u + 2 + 1 + 12 + 4);
     EXPECT_EQ(lines[0], "csp2Init 3 -> 0");
@@ -253,7 +243,7 @@ TEST_F(Download, EmptyScannerSetsTheClockThatTheNextReadingShows)
     EXPECT_NE(std::find(lines.begin(), lines.end(), "csp2SetTime 30 15 14 7 12 26 -> 0"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "csp2ClearData -> 0"), lines.end());
 
-    const std::wstring data = alldata();
+    const std::wstring data = alldata(clicker.get());
     EXPECT_EQ(data.size(), 36u) << "a cleared scanner downloads no barcodes";
     EXPECT_EQ(data.substr(32, 4), L"0000");
     EXPECT_EQ(data.substr(24, 8), L"14071226") << "hours, day, month and year as set";
@@ -282,7 +272,7 @@ TEST_F(Download, EveryMemberAndLibraryCallIsInTheDebugOutput)
     DebugOutput output;
     if (!output.listening())
         GTEST_SKIP() << "another debug viewer is reading the debug output";
-    alldata();
+    alldata(clicker.get());
     std::vector<std::string> lines = output.stop();
     lines.erase(std::remove_if(lines.begin(), lines.end(),
                                [](const std::string& l) {
