@@ -221,12 +221,9 @@ std::wstring taken(BSTR text)
 
 std::wstring alldata(_Clicker* clicker, HRESULT expected)
 {
-    VARIANT data;
-    VariantInit(&data);
+    OwnedVariant data;
     EXPECT_EQ(clicker->get_alldata(&data), expected);
-    std::wstring text = expected == S_OK ? text_of(data) : std::wstring();
-    VariantClear(&data);
-    return text;
+    return expected == S_OK ? text_of(data) : std::wstring();
 }
 
 std::wstring error_info_description()

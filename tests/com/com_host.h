@@ -4,6 +4,7 @@
 
 #include "com/QMXClicker_h.h"
 #include "com/com_ptr.h"
+#include "../windows/owned_variant.h"
 
 #include <gtest/gtest.h>
 

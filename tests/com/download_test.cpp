@@ -175,10 +175,7 @@ TEST_F(Download, TheUploadStringHoldsExactlyWhatTheScannerHolds)
     for (short k = 1; k <= 6; ++k) {
         const Held& h = held[k - 1];
         ASSERT_EQ(clicker->put_get_barcode(k), S_OK);
-        VARIANT barcode, type, time;
-        VariantInit(&barcode);
-        VariantInit(&type);
-        VariantInit(&time);
+        OwnedVariant barcode, type, time;
         ASSERT_EQ(clicker->get_sbarcode(&barcode), S_OK);
         ASSERT_EQ(clicker->get_stype(&type), S_OK);
         ASSERT_EQ(clicker->get_stime(&time), S_OK);
@@ -187,7 +184,6 @@ TEST_F(Download, TheUploadStringHoldsExactlyWhatTheScannerHolds)
         EXPECT_EQ(V_I2(&type), h.code_type);
         ASSERT_EQ(V_VT(&time), VT_DATE);
         EXPECT_EQ(date_digits(V_DATE(&time)), h.scanned);
-        VariantClear(&barcode);
     }
 }
 
@@ -251,9 +247,8 @@ TEST_F(Download, EmptyScannerSetsTheClockThatTheNextReadingShows)
 
 TEST_F(Download, AParameterListIsProgrammedOneConversationPerEntry)
 {
-    VARIANT list = v_text(L"0210052201");
+    OwnedVariant list{v_text(L"0210052201")};
     ASSERT_EQ(clicker->put_newparams(&list), S_OK);
-    VariantClear(&list);
     ASSERT_EQ(clicker->reset_params(), S_OK);
 
     const std::vector<std::string> lines = log_lines();

@@ -32,13 +32,10 @@ protected:
 
     std::wstring entry(short k)
     {
-        VARIANT v;
-        VariantInit(&v);
+        OwnedVariant v;
         EXPECT_EQ(clicker->put_get_barcode(k), S_OK);
         EXPECT_EQ(clicker->get_sbarcode(&v), S_OK);
-        std::wstring text = text_of(v);
-        VariantClear(&v);
-        return text;
+        return text_of(v);
     }
 
     // The upload string without the clock's digits, which move on between downloads.

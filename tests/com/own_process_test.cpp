@@ -93,9 +93,8 @@ void use(_Clicker* clicker)
 {
     EXPECT_NE(dispid_of(clicker, L"alldata"), DISPID_UNKNOWN);
     EXPECT_EQ(clicker->close_clicker(), S_OK) << "reaches csp2Restore";
-    VARIANT port = v_text(L"not a port");
+    OwnedVariant port{v_text(L"not a port")};
     clicker->put_startport(&port);
-    VariantClear(&port);
     EXPECT_EQ(clicker->getdate(), type_mismatch);
 }
 
