@@ -96,7 +96,9 @@ def version_strings(pe):
 def main():
     p = argparse.ArgumentParser(description=__doc__)
     p.add_argument("file")
-    p.add_argument("--machine", choices=MACHINES, required=True)
+    p.add_argument("--machine", choices=MACHINES)
+    p.add_argument("--print-machine", action="store_true",
+                   help="only print the file's machine (i386, amd64 or its number); fails when the file is unreadable")
     p.add_argument("--exports", nargs="*", default=None,
                    help="exact exported names, each NAME or NAME@BYTES (i386: __stdcall with BYTES of arguments)")
     p.add_argument("--no-import", action="append", default=[], metavar="FUNCTION",
@@ -110,8 +112,19 @@ def main():
     p.add_argument("--version-string", action="append", default=[], metavar="KEY=VALUE")
     args = p.parse_args()
 
+    try:
+        pe = open_pe(args.file)
+    except (OSError, pefile.PEFormatError) as error:
+        print("%s: cannot be read as a PE file: %s" % (args.file, error), file=sys.stderr)
+        return 1
+    if args.print_machine:
+        machine = pe.FILE_HEADER.Machine
+        print(next((name for name, number in MACHINES.items() if number == machine), "%#06x" % machine))
+        return 0
+    if not args.machine:
+        p.error("--machine is required")
+
     problems = []
-    pe = open_pe(args.file)
     if pe.FILE_HEADER.Machine != MACHINES[args.machine]:
         problems.append("machine %#06x, expected %s" % (pe.FILE_HEADER.Machine, args.machine))
     if (pe.OPTIONAL_HEADER.Magic == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS) != (args.machine == "amd64"):

@@ -267,14 +267,15 @@ finish_wineprefix() {
 # client starts syswow64's), and the HOSTs named cannot load the DLL in process.
 clsid_clicker='{495F8079-B9C9-4CB4-B882-C4CF0E88C8FE}'
 register_for_surrogate() {
-    local dll=$1/QMXClicker.dll server wine=/usr/lib/wine/wine64
+    local dll=$1/QMXClicker.dll server wine=/usr/lib/wine/wine64 machine
     server=$(windows_path "$dll")
     shift
-    if "$root/scripts/check_pe.py" "$dll" --machine i386 >/dev/null 2>&1; then
-        surrogate_regsvr32='C:\windows\syswow64\regsvr32.exe'
-    else
-        surrogate_regsvr32=regsvr32
-    fi
+    machine=$("$root/scripts/check_pe.py" "$dll" --print-machine) || { say "cannot read $dll"; return 1; }
+    case $machine in
+        i386) surrogate_regsvr32='C:\windows\syswow64\regsvr32.exe' ;;
+        amd64) surrogate_regsvr32=regsvr32 ;;
+        *) say "$dll is for machine $machine, neither i386 nor amd64"; return 1 ;;
+    esac
     "$wine" "$surrogate_regsvr32" /s "$server" || return 1
     [ "$surrogate_regsvr32" = regsvr32 ] || return 0
     "$wine" reg add "HKLM\\Software\\Classes\\AppID\\$clsid_clicker" /v DllSurrogate \
