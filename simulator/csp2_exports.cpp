@@ -1,9 +1,9 @@
 // csp2.dll: the fifteen entries over one simulated scanner per process. The environment
 // is read at the first call, never while the loader holds its lock. The lock is the
-// system's own, which needs no thread-local storage; the index the C++ runtime takes is
-// given back when the DLL is freed (runtime_tls), so a host may load it over and over.
-#include "windows/runtime_tls.h"
+// system's own, which needs no thread-local storage; the DLL stays loaded from its first
+// load on (pin_module), so a host may load and free it over and over.
 #include "windows/csp2_exports.h"
+#include "windows/pin_module.h"
 #include "simulator/session.h"
 
 #include <iostream>
@@ -99,11 +99,9 @@ std::span<std::uint8_t> writable(char* data, long size)
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_DETACH)
-        qmx::runtime_tls::process_detach(reserved);
-    return TRUE;
+    return reason == DLL_PROCESS_ATTACH ? qmx::pin_module(instance) : TRUE;
 }
 
 long CSP2_API csp2Init(long port)

@@ -27,13 +27,14 @@ as_root() {
 # The Debian packages each kind of work needs; ensure_packages takes the kinds. The
 # win32 tree also makes the installers, and its suites run the x86-64 surrogate client
 # and a 64-bit prefix with its 32-bit side, so it needs wixl, both compilers and both
-# Wines.
+# Wines. Both Windows trees check their files with scripts/check_pe.py (Debian's python3
+# with its pefile).
 declare -A package_kinds=(
     [build]="cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev"
     [sanitize]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev"
-    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools"
-    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools"
+    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools python3-pefile"
+    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools python3-pefile"
     [emulator]="qemu-system-x86 e2fsprogs xz-utils"
     [sign]="osslsigncode openssl"
     [sign_pkcs11]="libengine-pkcs11-openssl"
@@ -139,15 +140,14 @@ build_tree() {
 build_native() { configure native && build_tree native "$@"; }
 build_win64() { configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=x86_64 && build_tree win64 "$@"; }
 # Under emulation the 32-bit prefixes live in the guest's memory (writing hundreds of
-# megabytes back through the shared folder costs more than making them anew), the tests
-# get ten times their time limits, and the load/unload test runs 300 cycles, not 2,000
-# (about a second each there).
+# megabytes back through the shared folder costs more than making them anew) and the tests
+# get ten times their time limits.
 emulated_wine32_prefix=/tmp/qmx-wine32/wineprefix
 build_win32() {
-    local scale=1 prefix="$build/win32/wineprefix" cycles=2000
-    can_run_32bit || scale=10 prefix=$emulated_wine32_prefix cycles=300
+    local scale=1 prefix="$build/win32/wineprefix"
+    can_run_32bit || scale=10 prefix=$emulated_wine32_prefix
     configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=i686 \
-        -DQMX_TIMEOUT_SCALE=$scale -DQMX_WINEPREFIX="$prefix" -DQMX_LOAD_CYCLES=$cycles && build_tree win32 "$@"
+        -DQMX_TIMEOUT_SCALE=$scale -DQMX_WINEPREFIX="$prefix" && build_tree win32 "$@"
 }
 # clang with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests and the fuzzers.
 build_sanitize() {
@@ -269,14 +269,15 @@ finish_wineprefix() {
 # client starts syswow64's), and the HOSTs named cannot load the DLL in process.
 clsid_clicker='{495F8079-B9C9-4CB4-B882-C4CF0E88C8FE}'
 register_for_surrogate() {
-    local dll=$1/QMXClicker.dll server wine=/usr/lib/wine/wine64
+    local dll=$1/QMXClicker.dll server wine=/usr/lib/wine/wine64 machine
     server=$(windows_path "$dll")
     shift
-    if python3 "$root/scripts/check_pe.py" "$dll" --machine i386 >/dev/null 2>&1; then
-        surrogate_regsvr32='C:\windows\syswow64\regsvr32.exe'
-    else
-        surrogate_regsvr32=regsvr32
-    fi
+    machine=$("$root/scripts/check_pe.py" "$dll" --print-machine) || { say "cannot read $dll"; return 1; }
+    case $machine in
+        i386) surrogate_regsvr32='C:\windows\syswow64\regsvr32.exe' ;;
+        amd64) surrogate_regsvr32=regsvr32 ;;
+        *) say "$dll is for machine $machine, neither i386 nor amd64"; return 1 ;;
+    esac
     "$wine" "$surrogate_regsvr32" /s "$server" || return 1
     [ "$surrogate_regsvr32" = regsvr32 ] || return 0
     "$wine" reg add "HKLM\\Software\\Classes\\AppID\\$clsid_clicker" /v DllSurrogate \

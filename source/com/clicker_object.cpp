@@ -43,7 +43,7 @@ private:
 constexpr DISPID startport_id = 0x40030004;
 
 INIT_ONCE type_info_once = INIT_ONCE_STATIC_INIT;
-ITypeInfo* shared_type_info = nullptr;
+ITypeInfo* shared_type_info = nullptr; // for the process: the DLL is pinned
 
 // Each function of the interface: its identifier, invoke kind (the same bits as the
 // DISPATCH_ flags) and argument count; read from the type information with it.
@@ -123,13 +123,6 @@ HRESULT ClickerObject::Create(REFIID riid, void** out, const Platform* platform)
         return E_OUTOFMEMORY;
     }
     return object->QueryInterface(riid, out);
-}
-
-void ClickerObject::ReleaseTypeInfo()
-{
-    if (shared_type_info)
-        shared_type_info->Release();
-    shared_type_info = nullptr;
 }
 
 ClickerObject::ClickerObject(const Platform* platform)

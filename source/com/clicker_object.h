@@ -18,8 +18,6 @@ public:
     // A new, independent object answering riid. Without a platform it talks to the
     // process's csp2.DLL and to the system's clock, message queue and file system.
     static HRESULT Create(REFIID riid, void** out, const Platform* platform = nullptr);
-    // Lets go of the type information that every object shares (the DLL is being freed).
-    static void ReleaseTypeInfo();
     // Loads the type library from the module's file: LoadTypeLibEx, unless a program that
     // builds these sources puts its own in place to make the load fail.
     static HRESULT (*load_type_library)(const wchar_t* path, ITypeLib** library);

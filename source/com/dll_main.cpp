@@ -3,7 +3,7 @@
 #include "com/clicker_object.h"
 #include "com/module.h"
 #include "com/registration.h"
-#include "windows/runtime_tls.h"
+#include "windows/pin_module.h"
 
 #include <algorithm>
 #include <string_view>
@@ -69,17 +69,14 @@ HRESULT register_in(HKEY hive, bool install) noexcept
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     // Thread notifications stay on: the threads library's per-thread clean-up runs on them.
-    if (reason == DLL_PROCESS_ATTACH)
+    // Pinned, the DLL is detached only at process exit, so its type information and the
+    // csp2.DLL binding stay for the process.
+    if (reason == DLL_PROCESS_ATTACH) {
         qmx::module::set_instance(instance);
-    // Freed by FreeLibrary: the automation runtime is still there to take the type
-    // information back. At process exit it may be gone already. csp2.DLL stays loaded.
-    if (reason == DLL_PROCESS_DETACH) {
-        if (!reserved)
-            qmx::ClickerObject::ReleaseTypeInfo();
-        qmx::runtime_tls::process_detach(reserved);
+        return qmx::pin_module(instance);
     }
     return TRUE;
 }

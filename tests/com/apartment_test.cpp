@@ -10,13 +10,6 @@
 namespace qmx::test {
 namespace {
 
-std::wstring take(BSTR text)
-{
-    std::wstring out = text ? std::wstring(text, SysStringLen(text)) : L"";
-    SysFreeString(text);
-    return out;
-}
-
 std::wstring taken_text(VARIANT& value)
 {
     VariantChangeType(&value, &value, 0, VT_BSTR);
@@ -33,13 +26,12 @@ void every_member_through_the_proxy()
     EXPECT_EQ(c->QueryInterface(IID_IClientSecurity, proxy.out_void()), S_OK) << "a proxy, not the object";
 
     BSTR text = nullptr;
-    VARIANT value;
-    VariantInit(&value);
+    OwnedVariant value;
     short number = 0;
     VARIANT_BOOL flag = VARIANT_FALSE;
 
     EXPECT_EQ(c->get_hello(&text), S_OK);
-    EXPECT_EQ(take(text), L"Clicker control successfully installed");
+    EXPECT_EQ(taken(text), L"Clicker control successfully installed");
     VARIANT port = v_i2(3);
     EXPECT_EQ(c->put_startport(&port), S_OK);
     EXPECT_EQ(c->putref_startport(&port), S_OK);
@@ -68,10 +60,9 @@ void every_member_through_the_proxy()
     EXPECT_EQ(taken_text(value), L"20");
     EXPECT_EQ(c->get_stime(&value), S_OK);
     EXPECT_EQ(V_VT(&value), VT_DATE);
-    VariantClear(&value);
+    value.clear();
     EXPECT_EQ(c->put_get_barcode(0), S_OK);
     EXPECT_EQ(c->get_sbarcode(&value), subscript_out_of_range) << "the error number arrives as the HRESULT";
-    VariantClear(&value);
 
     EXPECT_EQ(c->close_clicker(), S_OK);
     EXPECT_EQ(c->open_clicker(), S_OK);

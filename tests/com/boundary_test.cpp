@@ -79,9 +79,8 @@ VARIANT reference_to(VARIANT* target)
 
 TEST_F(Boundary, ReferencesAreResolvedToACopyOrRefused)
 {
-    VARIANT first = v_text(L"7");
+    OwnedVariant first{v_text(L"7")};
     ASSERT_EQ(clicker->put_startport(&first), S_OK);
-    VariantClear(&first);
 
     // A VARIANT referring to a reference to a short: stored as the short's value.
     short number = 3;
@@ -109,16 +108,13 @@ TEST_F(Boundary, ReferencesAreResolvedToACopyOrRefused)
 
 TEST_F(Boundary, ValuesWithoutATextFormLeaveTheParameterListAsItWas)
 {
-    VARIANT list = v_text(L"00");
+    OwnedVariant list{v_text(L"00")};
     ASSERT_EQ(clicker->put_newparams(&list), S_OK);
-    VariantClear(&list);
 
-    VARIANT array;
-    VariantInit(&array);
+    OwnedVariant array;
     V_VT(&array) = VT_ARRAY | VT_VARIANT;
     V_ARRAY(&array) = SafeArrayCreateVector(VT_VARIANT, 0, 2);
     EXPECT_EQ(clicker->put_newparams(&array), type_mismatch);
-    VariantClear(&array);
 
     FailingDefault failing;
     VARIANT object;

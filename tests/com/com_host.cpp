@@ -1,5 +1,7 @@
 #include "com_host.h"
 
+#include "temp_folder.h"
+
 #include <oleauto.h>
 #include <stdexcept>
 
@@ -18,14 +20,6 @@ std::wstring full_path(const std::wstring& path)
     wchar_t buffer[MAX_PATH];
     DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, buffer, nullptr);
     return std::wstring(buffer, length);
-}
-
-std::wstring program_folder()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L"\\/"));
 }
 
 } // namespace
@@ -216,6 +210,20 @@ std::wstring text_of(const VARIANT& value)
     if (V_VT(&value) != VT_BSTR || !V_BSTR(&value))
         return L"";
     return std::wstring(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
+}
+
+std::wstring taken(BSTR text)
+{
+    std::wstring out = text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+    SysFreeString(text);
+    return out;
+}
+
+std::wstring alldata(_Clicker* clicker, HRESULT expected)
+{
+    OwnedVariant data;
+    EXPECT_EQ(clicker->get_alldata(&data), expected);
+    return expected == S_OK ? text_of(data) : std::wstring();
 }
 
 std::wstring error_info_description()

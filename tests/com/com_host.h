@@ -4,6 +4,7 @@
 
 #include "com/QMXClicker_h.h"
 #include "com/com_ptr.h"
+#include "../windows/owned_variant.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,11 @@ VARIANT v_null();
 VARIANT v_empty();
 
 std::wstring text_of(const VARIANT& value);
+// The text of a BSTR the caller received, which is freed.
+std::wstring taken(BSTR text);
+
+// The object's upload string; the empty text when alldata does not answer `expected`.
+std::wstring alldata(_Clicker* clicker, HRESULT expected = S_OK);
 
 // The description in the thread's error information, cleared by reading it.
 std::wstring error_info_description();

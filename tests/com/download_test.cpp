@@ -143,23 +143,13 @@ protected:
         return lines;
     }
 
-    std::wstring alldata()
-    {
-        VARIANT data;
-        VariantInit(&data);
-        EXPECT_EQ(clicker->get_alldata(&data), S_OK);
-        std::wstring text = text_of(data);
-        VariantClear(&data);
-        return text;
-    }
-
     ComPtr<_Clicker> clicker;
     std::wstring log_path;
 };
 
 TEST_F(Download, TheUploadStringHoldsExactlyWhatTheScannerHolds)
 {
-    const std::wstring data = alldata();
+    const std::wstring data = alldata(clicker.get());
     ASSERT_EQ(data.size(), 36u + 6 * 32);
     EXPECT_EQ(data.substr(0, 20), L"V0100126B3FA21904C7H");
     EXPECT_EQ(data.substr(20, 12).find_first_not_of(L"0123456789"), std::wstring::npos) << "clock digits";
@@ -185,10 +175,7 @@ TEST_F(Download, TheUploadStringHoldsExactlyWhatTheScannerHolds)
     for (short k = 1; k <= 6; ++k) {
         const Held& h = held[k - 1];
         ASSERT_EQ(clicker->put_get_barcode(k), S_OK);
-        VARIANT barcode, type, time;
-        VariantInit(&barcode);
-        VariantInit(&type);
-        VariantInit(&time);
+        OwnedVariant barcode, type, time;
         ASSERT_EQ(clicker->get_sbarcode(&barcode), S_OK);
         ASSERT_EQ(clicker->get_stype(&type), S_OK);
         ASSERT_EQ(clicker->get_stime(&time), S_OK);
@@ -197,13 +184,12 @@ TEST_F(Download, TheUploadStringHoldsExactlyWhatTheScannerHolds)
         EXPECT_EQ(V_I2(&type), h.code_type);
         ASSERT_EQ(V_VT(&time), VT_DATE);
         EXPECT_EQ(date_digits(V_DATE(&time)), h.scanned);
-        VariantClear(&barcode);
     }
 }
 
 TEST_F(Download, TheCallsOfADownloadAndOfGetdate)
 {
-    alldata();
+    alldata(clicker.get());
     std::vector<std::string> lines = log_lines();
     ASSERT_EQ(lines.size(), 1u + 2 + 1 + 12 + 4);
     EXPECT_EQ(lines[0], "csp2Init 3 -> 0");
@@ -253,7 +239,7 @@ TEST_F(Download, EmptyScannerSetsTheClockThatTheNextReadingShows)
     EXPECT_NE(std::find(lines.begin(), lines.end(), "csp2SetTime 30 15 14 7 12 26 -> 0"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "csp2ClearData -> 0"), lines.end());
 
-    const std::wstring data = alldata();
+    const std::wstring data = alldata(clicker.get());
     EXPECT_EQ(data.size(), 36u) << "a cleared scanner downloads no barcodes";
     EXPECT_EQ(data.substr(32, 4), L"0000");
     EXPECT_EQ(data.substr(24, 8), L"14071226") << "hours, day, month and year as set";
@@ -261,9 +247,8 @@ TEST_F(Download, EmptyScannerSetsTheClockThatTheNextReadingShows)
 
 TEST_F(Download, AParameterListIsProgrammedOneConversationPerEntry)
 {
-    VARIANT list = v_text(L"0210052201");
+    OwnedVariant list{v_text(L"0210052201")};
     ASSERT_EQ(clicker->put_newparams(&list), S_OK);
-    VariantClear(&list);
     ASSERT_EQ(clicker->reset_params(), S_OK);
 
     const std::vector<std::string> lines = log_lines();
@@ -282,7 +267,7 @@ TEST_F(Download, EveryMemberAndLibraryCallIsInTheDebugOutput)
     DebugOutput output;
     if (!output.listening())
         GTEST_SKIP() << "another debug viewer is reading the debug output";
-    alldata();
+    alldata(clicker.get());
     std::vector<std::string> lines = output.stop();
     lines.erase(std::remove_if(lines.begin(), lines.end(),
                                [](const std::string& l) {

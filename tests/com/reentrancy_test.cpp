@@ -79,18 +79,10 @@ TEST_F(Reentrancy, AlldataCalledAgainFromAWaitCompletesAndTheOuterCallFinishes)
     on_host_message = [&] {
         if (calls++ > 0)
             return;
-        VARIANT data;
-        VariantInit(&data);
-        EXPECT_EQ(clicker->get_alldata(&data), S_OK);
-        inner = text_of(data);
-        VariantClear(&data);
+        inner = alldata(clicker.get());
     };
     post_host_message();
-    VARIANT data;
-    VariantInit(&data);
-    ASSERT_EQ(clicker->get_alldata(&data), S_OK);
-    const std::wstring outer = text_of(data);
-    VariantClear(&data);
+    const std::wstring outer = alldata(clicker.get());
 
     ASSERT_EQ(calls, 1);
     ASSERT_EQ(inner.size(), 36u + 6 * 32);
@@ -111,9 +103,8 @@ TEST_F(Reentrancy, ACallDuringEmptyScannersWaitSeesAndChangesTheFieldsAsTheyStan
     VARIANT port = v_i2(3);
     ASSERT_EQ(clicker->put_startport(&port), S_OK);
     on_host_message = [&] {
-        VARIANT other = v_text(L"not a port");
+        OwnedVariant other{v_text(L"not a port")};
         EXPECT_EQ(clicker->put_startport(&other), S_OK);
-        VariantClear(&other);
         EXPECT_EQ(clicker->put_get_barcode(42), S_OK);
     };
     post_host_message();

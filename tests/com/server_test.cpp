@@ -133,14 +133,12 @@ TEST_F(Server, ANewObjectReadsAsTheFieldsStart)
     EXPECT_EQ(c->get_open_ok(&open), S_OK);
     EXPECT_EQ(open, VARIANT_FALSE);
 
-    VARIANT v;
-    VariantInit(&v);
+    OwnedVariant v;
     EXPECT_EQ(c->get_startport(&v), S_OK);
     EXPECT_EQ(V_VT(&v), VT_EMPTY);
     EXPECT_EQ(c->get_serial(&v), S_OK);
     EXPECT_EQ(V_VT(&v), VT_BSTR);
     EXPECT_EQ(text_of(v), L"");
-    VariantClear(&v);
 
     BSTR hello = nullptr;
     EXPECT_EQ(c->get_hello(&hello), S_OK);
@@ -151,7 +149,7 @@ TEST_F(Server, ANewObjectReadsAsTheFieldsStart)
 TEST_F(Server, ByReferenceArgumentsAreReadAndNeverWrittenBack)
 {
     ComPtr<_Clicker> c = dll->create();
-    VARIANT port = v_text(L"5");
+    OwnedVariant port{v_text(L"5")};
     EXPECT_EQ(c->put_lastport(&port), S_OK);
     EXPECT_EQ(V_VT(&port), VT_BSTR);
     EXPECT_STREQ(V_BSTR(&port), L"5");
@@ -176,7 +174,6 @@ TEST_F(Server, ByReferenceArgumentsAreReadAndNeverWrittenBack)
     SysFreeString(text);
     BSTR none = nullptr; // the empty text, as hosts pass it
     EXPECT_EQ(c->put_pnewdatetime(&none), S_OK);
-    VariantClear(&port);
 }
 
 TEST_F(Server, FailuresAreAutomationErrorsWithErrorInfo)
@@ -192,11 +189,10 @@ TEST_F(Server, FailuresAreAutomationErrorsWithErrorInfo)
     EXPECT_EQ(c->put_newparams(&null), invalid_use_of_null);
     EXPECT_EQ(error_info_description(), L"Invalid use of Null");
 
-    VARIANT port = v_text(L"not a port");
+    OwnedVariant port{v_text(L"not a port")};
     EXPECT_EQ(c->put_startport(&port), S_OK);
     EXPECT_EQ(c->getdate(), type_mismatch);
     EXPECT_EQ(error_info_description(), L"Type mismatch");
-    VariantClear(&port);
 }
 
 TEST_F(Server, TheScannerLibraryAndItsOpenPortOutliveEveryObject)

@@ -3,6 +3,7 @@
 // module already in memory, whatever became of its file).
 #include "com/clicker_object.h"
 #include "com/com_ptr.h"
+#include "windows/owned_variant.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
@@ -38,11 +39,9 @@ TEST(TypeInformation, ALoadThatFailedIsTriedAgainByTheNextCall)
     EXPECT_EQ(clicker->get_hello(&hello), S_OK); // the vtable needs no type information
     SysFreeString(hello);
 
-    VARIANT result;
-    VariantInit(&result);
+    OwnedVariant result;
     ASSERT_EQ(get_hello(clicker.get(), &result), S_OK);
     EXPECT_EQ(V_VT(&result), VT_BSTR);
-    VariantClear(&result);
     ASSERT_EQ(clicker->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), S_OK);
 
     ComPtr<_Clicker> second;

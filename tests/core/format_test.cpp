@@ -64,15 +64,6 @@ TEST(FormatPatterns, VariantsAreFormattedByTheirNumberAndEmptyIsBlank)
     EXPECT_EQ(zero_padded(Variant(), 2), u"<  "); // never written: not code type 0
 }
 
-TEST(FormatPatterns, NumericTextComesBackWithItsLeadingZeros)
-{
-    EXPECT_EQ(zero_padded(std::u16string_view(u"000000000000"), 12), u"<000000000000");
-    EXPECT_EQ(zero_padded(std::u16string_view(u"003014200505"), 12), u"<003014200505");
-    EXPECT_EQ(zero_padded(std::u16string_view(u"995923311299"), 12), u"<995923311299");
-    EXPECT_EQ(zero_padded(std::u16string_view(u"42"), 12), u"<000000000042");
-    EXPECT_EQ(zero_padded(std::u16string_view(u"            "), 12), u"<            ");
-}
-
 TEST(FormatPatterns, DatesAreFourteenDigitsExactToTheSecond)
 {
     EXPECT_EQ(date_digits(0), u"<18991230000000");
@@ -84,9 +75,6 @@ TEST(FormatPatterns, DatesAreFourteenDigitsExactToTheSecond)
     // The ends of the DATE range: a three-digit year keeps its leading zero.
     EXPECT_EQ(date_digits(date_from_civil({100, 1, 1, 0, 0, 0})), u"<01000101000000");
     EXPECT_EQ(date_digits(date_from_civil({9999, 12, 31, 23, 59, 59})), u"<99991231235959");
-    // Past either end the year is written in full, with its sign.
-    EXPECT_EQ(date_digits(date_from_civil({12000, 1, 2, 3, 4, 5})), u"<120000102030405");
-    EXPECT_EQ(date_digits(date_from_civil({-5, 3, 4, 5, 6, 7})), u"<-00050304050607");
     for (int s = 0; s < 86400; s += 7) {
         const CivilDateTime t{2013, 6, 15, s / 3600, s / 60 % 60, s % 60};
         char expected[16];

@@ -89,7 +89,7 @@ run cscript cscript //nologo "$script" || fail "cscript"
 
 # The x86-64 build registered beside the i686 one: each may go while the other stays.
 other_folder=$(realpath -m "${4:-/nonexistent}")
-if [ "$surrogate_regsvr32" != regsvr32 ] && ! python3 "$root/scripts/check_pe.py" "$other_folder/QMXClicker.dll" \
+if [ "$surrogate_regsvr32" != regsvr32 ] && ! "$root/scripts/check_pe.py" "$other_folder/QMXClicker.dll" \
     --machine amd64 >/dev/null 2>&1; then
     echo "note: no x86-64 build in $other_folder: one build unregistered while the other stays is not checked"
 elif [ "$surrogate_regsvr32" != regsvr32 ]; then

@@ -43,7 +43,8 @@ void write_file(const std::wstring& path, const std::string& content)
     std::ofstream(std::filesystem::path(path), std::ios::binary) << content;
 }
 
-// Each library gets a folder of its own, so every load starts a fresh scanner.
+// The library stays loaded from its first load on, and a binding uses a loaded csp2.dll as
+// it is, so each placing of the library restarts the scanner from the environment then.
 class SimulatorDll : public ::testing::Test {
 protected:
     SimulatorDll()
@@ -64,6 +65,8 @@ protected:
         const std::wstring program = test::program_folder();
         const std::wstring built = program.substr(0, program.find_last_of(L"\\/")) + L"\\csp2.dll";
         EXPECT_TRUE(CopyFileW(built.c_str(), folders.back()->file(L"csp2.DLL").c_str(), FALSE)) << GetLastError();
+        if (HMODULE loaded = GetModuleHandleW(L"csp2.dll"))
+            reinterpret_cast<void(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(loaded, "qmxSimRestart")))();
         return folders.back()->path();
     }
 

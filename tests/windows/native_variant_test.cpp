@@ -1,6 +1,7 @@
 // Variant and the runtime's own VARIANTs: by-reference values, arrays, Nothing.
 #include "windows/native_variant.h"
 #include "support/matchers.h"
+#include "owned_variant.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
@@ -8,10 +9,11 @@
 namespace qmx {
 namespace {
 
+using test::OwnedVariant;
+
 TEST(NativeVariant, AByReferenceValueIsStoredAsTheValueItRefersTo)
 {
-    VARIANT inner;
-    VariantInit(&inner);
+    OwnedVariant inner;
     V_VT(&inner) = VT_BSTR;
     V_BSTR(&inner) = SysAllocString(L"3");
     VARIANT ref;
@@ -25,7 +27,6 @@ TEST(NativeVariant, AByReferenceValueIsStoredAsTheValueItRefersTo)
     V_BSTR(&inner) = SysAllocString(L"9");
     EXPECT_EQ(value.text_value(), u"3") << "a copy, not the caller's storage";
     EXPECT_EQ(value.to_long(), 3);
-    VariantClear(&inner);
 
     short number = 12;
     V_VT(&ref) = VT_I2 | VT_BYREF;
@@ -37,33 +38,27 @@ TEST(NativeVariant, AByReferenceValueIsStoredAsTheValueItRefersTo)
 
 TEST(NativeVariant, EmbeddedZerosSurviveBothWays)
 {
-    VARIANT text;
-    VariantInit(&text);
+    OwnedVariant text;
     V_VT(&text) = VT_BSTR;
     V_BSTR(&text) = SysAllocStringLen(L"a\0b", 3);
     Variant value = variant_from_native(text);
     EXPECT_EQ(value.text_value(), std::u16string(u"a\0b", 3));
 
-    VARIANT back;
-    VariantInit(&back);
+    OwnedVariant back;
     variant_to_native(value, &back);
     EXPECT_EQ(V_VT(&back), VT_BSTR);
     EXPECT_EQ(SysStringLen(V_BSTR(&back)), 3u);
-    VariantClear(&back);
-    VariantClear(&text);
 }
 
 TEST(NativeVariant, ValuesWithoutANumberOrTextFormAreTypeMismatches)
 {
-    VARIANT array;
-    VariantInit(&array);
+    OwnedVariant array;
     V_VT(&array) = VT_ARRAY | VT_I4;
     V_ARRAY(&array) = SafeArrayCreateVector(VT_I4, 0, 3);
     Variant value = variant_from_native(array);
     EXPECT_EQ(value.type(), Variant::Type::Other);
     EXPECT_AUTOMATION_ERROR(value.to_text(), 13);
     EXPECT_AUTOMATION_ERROR(value.to_long(), 13);
-    VariantClear(&array);
 
     VARIANT nothing;
     VariantInit(&nothing);

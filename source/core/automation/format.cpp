@@ -1,10 +1,8 @@
 #include "core/automation/format.h"
 
-#include "core/automation/numbers.h"
 #include "core/automation/text.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <initializer_list>
 
@@ -34,12 +32,6 @@ void append_digits(std::u16string& out, std::uint64_t magnitude, int digits)
         out[--at] = static_cast<char16_t>(u'0' + magnitude % 10);
 }
 
-// The digit of a value from 0 to 9.
-char16_t digit(unsigned value)
-{
-    return static_cast<char16_t>(u'0' + value);
-}
-
 } // namespace
 
 void append_zero_padded(std::u16string& out, std::int64_t value, int digits)
@@ -59,37 +51,9 @@ void append_zero_padded(std::u16string& out, const Variant& value, int digits)
     append_zero_padded(out, static_cast<std::int64_t>(value.to_long()), digits);
 }
 
-void append_zero_padded(std::u16string& out, std::u16string_view text, int digits)
-{
-    std::optional<double> number = parse_number(text);
-    if (number && std::fabs(*number) < 1e18) {
-        append_zero_padded(out, static_cast<std::int64_t>(round_half_even(*number)), digits);
-        return;
-    }
-    out.append(text);
-}
-
 void append_date_digits(std::u16string& out, Date value)
 {
     const CivilDateTime t = civil_from_date(value);
-    // Every DATE of the automation range has a four-digit year and two-digit parts: its
-    // fourteen digits take one append, not six numbers' digit loops (the fuzz build traces
-    // every comparison, and the upload string has a date per entry).
-    const auto two_digits = [](int part) { return static_cast<unsigned>(part) < 100u; };
-    if (static_cast<unsigned>(t.year) < 10000u && two_digits(t.month) && two_digits(t.day) && two_digits(t.hour) &&
-        two_digits(t.minute) && two_digits(t.second)) {
-        // Unsigned and in one initializer: no overflow or pointer checks for the sanitizers
-        // to add, each of which the fuzz build would also trace.
-        const auto y = static_cast<unsigned>(t.year), mo = static_cast<unsigned>(t.month),
-                   d = static_cast<unsigned>(t.day), h = static_cast<unsigned>(t.hour),
-                   mi = static_cast<unsigned>(t.minute), s = static_cast<unsigned>(t.second);
-        const char16_t digits[14] = {digit(y / 1000),  digit(y / 100 % 10), digit(y / 10 % 10), digit(y % 10),
-                                     digit(mo / 10),   digit(mo % 10),      digit(d / 10),      digit(d % 10),
-                                     digit(h / 10),    digit(h % 10),       digit(mi / 10),     digit(mi % 10),
-                                     digit(s / 10),    digit(s % 10)};
-        out.append(digits, 14);
-        return;
-    }
     append_zero_padded(out, std::int64_t{t.year}, 4);
     for (const int part : {t.month, t.day, t.hour, t.minute, t.second})
         append_zero_padded(out, std::int64_t{part}, 2);

@@ -22,10 +22,6 @@ void append_zero_padded(std::u16string& out, std::int64_t value, int digits);
 // not read as 0); a numeric value is rounded to a whole number first.
 void append_zero_padded(std::u16string& out, const Variant& value, int digits);
 
-// n zeros applied to a text: numeric text is written as its number with at least n
-// digits (so n digits come back unchanged); other text is kept as it is.
-void append_zero_padded(std::u16string& out, std::u16string_view text, int digits);
-
 // "yyyymmddhhnnss": 14 digits, exact to the second; DATE 0 is 18991230000000.
 void append_date_digits(std::u16string& out, Date value);
 

@@ -33,6 +33,8 @@ public:
     static Variant from_bool(bool value);
     static Variant from_date(Date value);
     static Variant from_text(std::u16string_view value);
+    // Objects of a program's own (tests, fuzzers); on Windows defined in the test support,
+    // as the component only receives objects from its hosts.
     static Variant from_object(std::shared_ptr<const AutomationObject> object);
 
     Type type() const noexcept;

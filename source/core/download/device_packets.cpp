@@ -53,10 +53,7 @@ void Clicker::DownloadBarcodes()
         std::copy_n(packet.begin() + (length - 3), stamp.size(), stamp.begin());
         if (length < 5) // no room for a barcode of zero or more bytes
             raise(ErrorNumber::InvalidArgument);
-        std::u16string& barcode = barcodes.at(i);
-        // Widened in place: an assign from the byte iterators makes a temporary text first.
-        barcode.resize(static_cast<std::size_t>(length - 5));
-        std::copy(packet.begin() + 2, packet.begin() + (length - 3), barcode.begin());
+        barcodes.at(i).assign(packet.begin() + 2, packet.begin() + (length - 3));
         platform_.scanner.csp2TimeStamp2Str(stamp, stamp_text, static_cast<std::int32_t>(stamp_text.size()));
         scan_times.at(i) = ParseScanTime(stamp_text);
     }

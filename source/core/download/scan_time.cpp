@@ -14,24 +14,16 @@ namespace qmx {
 
 namespace {
 
-// The stamp's bytes as characters of one byte each: each is the character of the same
-// code in the text, so a search gives the same positions, and one over bytes is the C
-// library's, not a loop of our own per character.
-std::string_view raw(const TimeStampText& bytes)
-{
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 // The time stamp's own positions count from 1.
-std::int64_t find(std::string_view text, std::string_view what, std::int64_t from)
+std::int64_t find(std::u16string_view text, std::u16string_view what, std::int64_t from)
 {
     std::size_t at = text.find(what, static_cast<std::size_t>(from - 1));
-    return at == std::string_view::npos ? 0 : static_cast<std::int64_t>(at) + 1;
+    return at == std::u16string_view::npos ? 0 : static_cast<std::int64_t>(at) + 1;
 }
 
 void repair_seconds(TimeStampText& bytes, std::span<char16_t> text)
 {
-    std::int64_t at = find(raw(bytes), "63", 1);
+    std::int64_t at = find(std::u16string_view(text.data(), text.size()), u"63", 1);
     if (at >= 2) {
         auto i = static_cast<std::size_t>(at - 1);
         bytes[i] = bytes[i + 1] = '0';
@@ -163,8 +155,8 @@ Date ParseScanTime(TimeStampText& bytes)
     repair_seconds(bytes, characters);
     const std::u16string_view text(characters.data(), characters.size());
 
-    const std::int64_t s1 = find(raw(bytes), "/", 1);
-    const std::int64_t s2 = s1 ? find(raw(bytes), "/", s1 + 1) : 0;
+    const std::int64_t s1 = find(text, u"/", 1);
+    const std::int64_t s2 = s1 ? find(text, u"/", s1 + 1) : 0;
     const std::u16string_view month_text = mid_checked(text, s1 - 2, 2);
     const std::u16string_view day_text = mid_checked(text, s1 + 1, s2 - s1 - 1);
     const std::u16string_view year_text = mid_checked(text, s2 + 1, 2);
@@ -176,7 +168,7 @@ Date ParseScanTime(TimeStampText& bytes)
         return unreadable_scan_date;
 
     std::u16string_view readable = text;
-    readable = readable.substr(0, raw(bytes).find('\0'));
+    readable = readable.substr(0, readable.find(u'\0'));
     const TimeOfDay time = read_time_of_day(readable);
     return date_from_civil({expand_two_digit_year(*year), *month, *day, time.hour, time.minute, time.second});
 }

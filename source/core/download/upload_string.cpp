@@ -31,7 +31,8 @@ std::u16string BuildUploadString(const ClickerFields& f)
     out += u"V01";
     append_left_aligned(out, f.serial_hex, 16);
     out += written_or_blank(f.clock_flag.view(), blank);
-    append_zero_padded(out, written_or_blank(f.clock_digits.view(), blank), 12);
+    // Twelve zeros leave the clock's twelve digits as they are, and its blanks.
+    out += written_or_blank(f.clock_digits.view(), blank);
     append_zero_padded(out, std::int64_t{f.barcode_count}, 4);
 
     const std::int32_t count = f.barcode_count;

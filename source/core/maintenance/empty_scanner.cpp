@@ -5,7 +5,7 @@
 #include "core/automation/text.h"
 #include "core/scanner/settle_delay.h"
 
-#include <cstdio>
+#include <initializer_list>
 
 namespace qmx {
 
@@ -19,13 +19,6 @@ ClockBytes ClockBytesFromText(std::u16string_view text)
     for (int k = 1; k <= 6; ++k)
         clock[static_cast<std::size_t>(k - 1)] = ByteFromNumber(ReadFieldNumber(mid(text, 2 * k - 1, 2)));
     return clock;
-}
-
-std::u16string two_digit_fields(int a, int b, int c)
-{
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%02d%02d%02d", a % 100, b % 100, c % 100);
-    return widen(buffer);
 }
 
 } // namespace
@@ -57,16 +50,12 @@ void Clicker::EmptyScanner()
 // on another port would be reported as done and never happen.
 void Clicker::setdate()
 {
+    // Each part's last two decimal digits, as a clock text of them would give.
     const LocalTime now = platform_.clock.local_time();
-    const std::u16string date = two_digit_fields(now.year, now.month, now.day); // yymmdd
-    const std::u16string time = two_digit_fields(now.hour, now.minute, now.second); // hhmmss
     ClockBytes clock{};
-    clock[0] = ByteFromNumber(ReadFieldNumber(mid(time, 5, 2)));
-    clock[1] = ByteFromNumber(ReadFieldNumber(mid(time, 3, 2)));
-    clock[2] = ByteFromNumber(ReadFieldNumber(mid(time, 1, 2)));
-    clock[3] = ByteFromNumber(ReadFieldNumber(mid(date, 5, 2)));
-    clock[4] = ByteFromNumber(ReadFieldNumber(mid(date, 3, 2)));
-    clock[5] = ByteFromNumber(ReadFieldNumber(mid(date, 1, 2)));
+    int k = 0;
+    for (const int part : {now.second, now.minute, now.hour, now.day, now.month, now.year})
+        clock[static_cast<std::size_t>(k++)] = ByteFromNumber(part % 100);
 
     Csp2& scanner = platform_.scanner;
     scanner.csp2Init(StartPortIndex());
