@@ -12,7 +12,8 @@ import sys
 
 MACHINES = {"i386": 0x014C, "amd64": 0x8664}
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll",
-               "msvcrt.dll", "shlwapi.dll", "gdi32.dll", "rpcrt4.dll"}
+               "msvcrt.dll", "shlwapi.dll", "gdi32.dll", "rpcrt4.dll",
+               "comctl32.dll", "comdlg32.dll", "shell32.dll"}
 
 
 class PE:
