@@ -226,7 +226,7 @@ void layout()
                std::max(0, static_cast<int>(client.bottom) - bar_height - list_top - margin), TRUE);
     const int ends[4] = {scaled(80), scaled(270), scaled(620), -1};
     SendMessageW(app.status, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(ends));
-    const int columns[4] = {60, 220, 90, 160};
+    const int columns[4] = {70, 220, 90, 160};
     for (int k = 0; k < 4; ++k)
         ListView_SetColumnWidth(app.list, k, scaled(columns[k]));
 }
