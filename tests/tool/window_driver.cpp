@@ -57,7 +57,7 @@ HWND find(const wchar_t* type, const wchar_t* title = nullptr)
         HWND found;
     } search{type, title, nullptr};
     EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
+        [](HWND w, LPARAM p) WINAPI -> BOOL {
             auto* s = reinterpret_cast<Search*>(p);
             DWORD process = 0;
             GetWindowThreadProcessId(w, &process);
@@ -255,7 +255,7 @@ void download_case(HWND window, const std::wstring& out)
         HWND name = nullptr;
         EnumChildWindows(
             dialog,
-            [](HWND w, LPARAM found) -> BOOL {
+            [](HWND w, LPARAM found) WINAPI -> BOOL {
                 wchar_t type[16] = {};
                 GetClassNameW(w, type, 16);
                 if (GetDlgCtrlID(w) != 0x47C || wcscmp(type, L"Edit") != 0)

@@ -3,7 +3,6 @@
 
 #define IDR_MENU 100
 #define IDR_ACCELERATORS 101
-#define IDI_APP 102
 #define IDD_PARAMETERS 103
 
 // Commands: the buttons, menu items and accelerators share them.
