@@ -47,7 +47,11 @@ run() {
 }
 logged() { grep -q "$1" calls.log; }
 
-run download "" "$work/app" '[ "$(grep -B8 csp2ClearData calls.log | grep ^csp2Init | tail -n1)" = "csp2Init 3 -> 0" ] && [ "$(grep -c csp2ClearData calls.log)" = 1 ] && logged ^csp2SetTime'
+settings='HKCU\Software\QMXClicker'
+"$wine" reg delete "$settings" /f >/dev/null 2>&1
+# The clear after the save on the port found; the clock; the parameters (after a second save
+# and clear); the port and the window's size remembered.
+run download "" "$work/app" '[ "$(grep -m1 -B8 csp2ClearData calls.log | grep ^csp2Init | tail -n1)" = "csp2Init 3 -> 0" ] && logged ^csp2SetTime && logged "^csp2SetParam 10 05 " && logged "^csp2SetParam 22 01 " && "$wine" reg query "$settings" | tr -d "\r" | grep -q "LastPort.*0x3" && "$wine" reg query "$settings" /v WindowWidth >/dev/null'
 python3 - "$work/download/download.bmp" "$build/screenshots/qmxclickerw-download.png" <<'P' || failures=$((failures + 1))
 # The screenshot as a PNG: the BMP's rows bottom-up in BGR, written as RGB rows top-down.
 import struct, sys, zlib

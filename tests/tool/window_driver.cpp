@@ -293,6 +293,24 @@ void download_case(HWND window, const std::wstring& out)
               csv.find("\r\n6,2047110003581,10,") != std::string::npos,
           "the saved CSV holds the six barcodes");
     DeleteFileW(path.c_str());
+
+    // Program parameters...: a list of the wrong form is refused and kept for mending.
+    press(window, 204);
+    HWND parameters = nullptr;
+    wait_for([&] { return (parameters = find(L"#32770", L"Program parameters")) != nullptr; }, 30);
+    check(parameters != nullptr && contains(text_of(GetDlgItem(parameters, 402)), L"Programming clears the scanner"),
+          "Program parameters... warns that programming clears the scanner");
+    if (parameters) {
+        SendMessageW(GetDlgItem(parameters, 400), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"03100522"));
+        PostMessageW(GetDlgItem(parameters, IDOK), BM_CLICK, 0, 0);
+        const std::wstring refusal = answer_box(IDOK);
+        check(contains(refusal, L"announces 3 entries") && IsWindow(parameters),
+              "a parameter list of the wrong form is refused, the dialog stays", refusal);
+        SendMessageW(GetDlgItem(parameters, 400), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0210052201"));
+        PostMessageW(GetDlgItem(parameters, IDOK), BM_CLICK, 0, 0);
+        check(job_done(window) && contains(text_of(state), L"Programmed 2 parameters into the scanner on port 3"),
+              "saved and cleared first, then programmed", text_of(state));
+    }
 }
 
 void none_case(HWND window)

@@ -524,7 +524,9 @@ INT_PTR CALLBACK parameter_dialog(HWND dialog, UINT message, WPARAM wparam, LPAR
             try {
                 check_parameter_list(text);
             } catch (const ToolError& e) {
-                MessageBoxW(dialog, say(IDS_PARAM_BAD, {e.message}).c_str(), load(IDS_TITLE).c_str(),
+                const std::wstring prefix = L"parameter list: ";
+                const std::wstring why = e.message.rfind(prefix, 0) == 0 ? e.message.substr(prefix.size()) : e.message;
+                MessageBoxW(dialog, say(IDS_PARAM_BAD, {why}).c_str(), load(IDS_TITLE).c_str(),
                             MB_OK | MB_ICONERROR);
                 SetFocus(GetDlgItem(dialog, IDC_PARAM_TEXT));
                 return TRUE;
