@@ -16,7 +16,8 @@ import pefile
 
 MACHINES = {"i386": 0x014C, "amd64": 0x8664}
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll",
-               "msvcrt.dll", "shlwapi.dll", "gdi32.dll", "rpcrt4.dll"}
+               "msvcrt.dll", "shlwapi.dll", "gdi32.dll", "rpcrt4.dll",
+               "comctl32.dll", "comdlg32.dll", "shell32.dll"}
 DIRECTORIES = [pefile.DIRECTORY_ENTRY[name] for name in
                ("IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_EXPORT", "IMAGE_DIRECTORY_ENTRY_RESOURCE")]
 

@@ -28,13 +28,13 @@ as_root() {
 # win32 tree also makes the installers, and its suites run the x86-64 surrogate client
 # and a 64-bit prefix with its 32-bit side, so it needs wixl, both compilers and both
 # Wines. Both Windows trees check their files with scripts/check_pe.py (Debian's python3
-# with its pefile).
+# with its pefile), and their tests run on a virtual X display (xvfb) for the window.
 declare -A package_kinds=(
     [build]="cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev"
     [sanitize]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev"
-    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools python3-pefile"
-    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools python3-pefile"
+    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools python3-pefile xvfb"
+    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools python3-pefile xvfb"
     [emulator]="qemu-system-x86 e2fsprogs xz-utils"
     [sign]="osslsigncode openssl"
     [sign_pkcs11]="libengine-pkcs11-openssl"
@@ -287,6 +287,25 @@ register_for_surrogate() {
         "$wine" reg add "HKCU\\Software\\Wine\\AppDefaults\\$host\\DllOverrides" /v QMXClicker /d "" /f >/dev/null ||
             return 1
     done
+}
+
+# start_display: a virtual X server (Xvfb) for this command, DISPLAY set to it; without Xvfb
+# DISPLAY is unset, and Wine opens no window. stop_display ends it.
+display_server=""
+start_display() {
+    unset DISPLAY
+    command -v Xvfb >/dev/null || { say "no Xvfb (package xvfb): the window tests will fail"; return 0; }
+    local file
+    file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$file" >/dev/null 2>&1 &
+    display_server=$!
+    local _
+    for _ in $(seq 200); do [ -s "$file" ] && break; sleep 0.1; done
+    [ -s "$file" ] && export DISPLAY=":$(cat "$file")" || say "Xvfb did not start: the window tests will fail"
+    rm -f "$file"
+}
+stop_display() {
+    [ -z "$display_server" ] || kill "$display_server" 2>/dev/null || true
 }
 
 stop_wine() {

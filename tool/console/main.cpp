@@ -10,7 +10,6 @@
 
 #include <windows.h>
 
-#include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -237,16 +236,7 @@ int run_setclock(const Options& o, const Progress& progress)
 {
     Component component;
     const Download d = find_scanner(component, port_to_try(o.port), progress);
-    progress(L"setting the clock of the scanner on port " + std::to_wstring(d.port) + L" ...");
-    component.set_clock(d.port);
-    const Download after = component.download(d.port);
-    const std::optional<double> clock = scanner_clock(after);
-    if (!after.found || !clock || std::abs(*clock - after.downloaded_at) * 86400.0 > 5)
-        throw ToolError{Outcome::not_cleared, L"the scanner's clock did not take the PC's time (it reads " +
-                                                  (clock ? iso_time(*clock, L' ') : std::wstring(L"no valid time")) +
-                                                  L")"};
-    progress(L"the scanner's clock reads " + iso_time(*clock, L' ') + L", " +
-             clock_difference(*clock, after.downloaded_at));
+    set_clock_and_check(component, d, progress);
     return 0;
 }
 

@@ -11,5 +11,8 @@ std::optional<unsigned long> read_setting(const wchar_t* name);
 void write_setting(const wchar_t* name, unsigned long value); // a failure is not the user's problem
 
 inline constexpr wchar_t last_port_setting[] = L"LastPort";
+// The window's size in pixels at 96 dots per inch, restored size when it is closed maximised.
+inline constexpr wchar_t window_width_setting[] = L"WindowWidth";
+inline constexpr wchar_t window_height_setting[] = L"WindowHeight";
 
 } // namespace qmx::tool

@@ -5,6 +5,8 @@
 #include "lib/system.h"
 #include "lib/text.h"
 
+#include <cmath>
+
 namespace qmx::tool {
 
 namespace {
@@ -68,9 +70,12 @@ void save(const Download& d, const Target& target)
 }
 
 Download save_and_clear(Component& component, std::optional<int> port, const Target& target, bool set_clock,
-                        const Progress& progress)
+                        const Progress& progress, const Download* shown)
 {
     Download first = find_scanner(component, port, progress);
+    if (shown && (first.port != shown->port || !first.same_contents(*shown)))
+        throw ToolError{Outcome::changed, L"the scanner no longer holds what was shown (it now has " +
+                                              barcodes(first.entries.size()) + L"); nothing saved or cleared"};
     if (!first.complete())
         throw ToolError{Outcome::changed, L"the scanner announced " + barcodes(first.entries.size()) +
                                               L" but did not deliver them all; nothing cleared, run again"};
@@ -100,6 +105,21 @@ void clear_and_confirm(Component& component, const Download& d, const std::wstri
         throw ToolError{Outcome::not_cleared, L"the clear did not take: the scanner still holds " +
                                                   barcodes(after.entries.size())};
     progress(L"the scanner is empty");
+}
+
+Download set_clock_and_check(Component& component, const Download& d, const Progress& progress)
+{
+    progress(L"setting the clock of the scanner on " + on_port(d.port) + L" ...");
+    component.set_clock(d.port);
+    Download after = component.download(d.port);
+    const std::optional<double> clock = scanner_clock(after);
+    if (!after.found || !clock || std::abs(*clock - after.downloaded_at) * 86400.0 > 5)
+        throw ToolError{Outcome::not_cleared, L"the scanner's clock did not take the PC's time (it reads " +
+                                                  (clock ? iso_time(*clock, L' ') : std::wstring(L"no valid time")) +
+                                                  L")"};
+    progress(L"the scanner's clock reads " + iso_time(*clock, L' ') + L", " +
+             clock_difference(*clock, after.downloaded_at));
+    return after;
 }
 
 } // namespace qmx::tool

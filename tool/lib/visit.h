@@ -34,12 +34,17 @@ void save(const Download& d, const Target& target);
 // Download, save, download again from the port found and compare, clear that port (with
 // the PC's clock when set_clock), and confirm the scanner is empty. Any failure before the
 // clear leaves the scanner untouched and the file either complete or as it was. Returns
-// what was saved.
+// what was saved. With shown (what a person saw and agreed to clear), a scanner that now
+// holds anything else is left untouched too.
 Download save_and_clear(Component& component, std::optional<int> port, const Target& target, bool set_clock,
-                        const Progress& progress);
+                        const Progress& progress, const Download* shown = nullptr);
 
 // Clears the scanner found on d.port, then confirms it holds nothing. ToolError not_cleared.
 void clear_and_confirm(Component& component, const Download& d, const std::wstring& clock_text,
                        const Progress& progress);
+
+// Sets the clock of the scanner found on d.port from the PC's and downloads again to read
+// it back; ToolError not_cleared when it does not read the PC's time. Returns that download.
+Download set_clock_and_check(Component& component, const Download& d, const Progress& progress);
 
 } // namespace qmx::tool
