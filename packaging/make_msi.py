@@ -3,7 +3,7 @@
 
     make_msi.py WXS FOLDER OUTPUT.msi ARCH SCOPE VERSION
 
-FOLDER holds the files the installer ships (QMXClicker.dll, qmxclicker.exe). The product code follows
+FOLDER holds the files the installer ships (QMXClicker.dll and the two tools). The product code follows
 from version, processor and scope, so a rebuild of the same version keeps it. wixl writes a random
 package code and the time of the build into the summary information, and the files'
 modification times into the cabinet. So wixl works on copies dated 1980-01-01 in a
@@ -22,7 +22,7 @@ import uuid
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from verify_reproducible import CompoundFile  # noqa: E402
 
-SHIPPED = ["QMXClicker.dll", "qmxclicker.exe"]
+SHIPPED = ["QMXClicker.dll", "qmxclicker.exe", "qmxclickerw.exe"]
 FIXED_TIME = 315532800  # 1980-01-01 00:00:00 UTC, the oldest time a cabinet holds
 UPGRADE_CODE = uuid.UUID("6A0E4E7C-3F1B-4C55-9D7A-2E8B1C4F5A61")  # the namespace of the codes
 # Summary information properties: the package code, the creation and last save times.

@@ -152,6 +152,12 @@ on_path() {
     win reg query "$key" /v PATH 2>/dev/null | grep -qiF "$3" && found=yes
     if [ "$found" = "$1" ]; then echo "ok   $3 on the $2 PATH: $1"; else fail "$3 on the $2 PATH: $found, not $1"; fi
 }
+# shortcut yes|no: whether the window's Start-menu shortcut is there.
+shortcut() {
+    local found=no
+    [ -n "$(find "$WINEPREFIX/drive_c" -name 'QMXClicker Scanner.lnk' 2>/dev/null)" ] && found=yes
+    if [ "$found" = "$1" ]; then echo "ok   the Start-menu shortcut to the window: $1"; else fail "the shortcut: $found, not $1"; fi
+}
 gone() { # gone FOLDER
     local dir
     dir=$(unix "$1")
@@ -197,6 +203,8 @@ same machine regsvr32_machine
 empty HKCU
 download "$machine_folder" "per machine"
 on_path yes MACHINE "$machine_folder"
+shortcut yes
+[ -f "$(unix "$machine_folder")/qmxclickerw.exe" ] || fail "no qmxclickerw.exe in $machine_folder"
 
 echo "== upgrade to $newer and back"
 "$wine" msiexec /i 'C:\msitest\newer.msi' /qn || fail "msiexec /i newer.msi"
@@ -212,6 +220,7 @@ if "$wine" msiexec /i 'C:\msitest\machine.msi' /qn; then fail "the older package
 empty HKLM
 gone "$machine_folder"
 on_path no MACHINE "$machine_folder"
+shortcut no
 [ "$(products)" = 0 ] || fail "a product is still installed"
 
 echo "== per user, $arch"
@@ -221,12 +230,14 @@ dump HKCU user
 same user regsvr32_user
 empty HKLM
 on_path yes USER "$user_folder"
+shortcut yes
 # No download here: Wine 8 looks classes up under HKLM only (a class registered per user
 # by regsvr32 /n /i:user is not found either), so per-user hosts cannot be run under it.
 "$wine" msiexec /x 'C:\msitest\user.msi' /qn || fail "msiexec /x user.msi"
 empty HKCU
 gone "$user_folder"
 on_path no USER "$user_folder"
+shortcut no
 
 if [ "$failures" -eq 0 ]; then
     echo "msi $arch: all checks passed"
