@@ -156,7 +156,7 @@ DWORD WINAPI worker(void* parameter)
 std::wstring plain(const ToolError& e)
 {
     // 53 also stands for a csp2.DLL that was found but does not load: its description says why.
-    if (e.outcome == Outcome::component && e.number == 53 && e.message == L"error 53: File not found: csp2.DLL")
+    if (e.outcome == Outcome::component && e.number == 53 && e.message.starts_with(L"error 53: File not found: csp2.DLL"))
         return load(IDS_ERROR_53);
     if (e.outcome == Outcome::component && e.number == 453)
         return load(IDS_ERROR_453);
