@@ -5,13 +5,8 @@
 #   tool.sh BUILD_DIR WINE
 set -uo pipefail
 build=$(realpath "$1") wine=$2
-work="$build/tests/tool-cases"
-rm -rf "$work"
-mkdir -p "$work/app" "$work/nolib"
-cp "$build/qmxclicker.exe" "$build/QMXClicker.dll" "$build/csp2.dll" "$work/app/"
-cp "$build/qmxclicker.exe" "$build/QMXClicker.dll" "$work/nolib/"
-export QMX_SIM_STATE=
-win() { printf 'Z:%s' "$(realpath -m "$1")" | tr '/' '\\'; }
+source "$(dirname "$0")/cases.sh"
+cases_folder "$build" tool-cases qmxclicker.exe
 settings='HKCU\Software\QMXClicker'
 
 two='barcode 10 2026-11-30 08:12:05 2001234567893
@@ -26,15 +21,7 @@ tool() {
     shift 2
     if [ "${1:-}" = --app ]; then app=$2; shift 2; fi
     dir="$work/$name"
-    mkdir -p "$dir"
-    export QMX_SIM_SCENARIO=
-    if [ -n "$scenario" ]; then
-        printf '%s\n' "$scenario" >"$dir/scenario.txt"
-        QMX_SIM_SCENARIO=$(win "$dir/scenario.txt")
-    fi
-    export QMX_SIM_LOG
-    QMX_SIM_LOG=$(win "$dir/calls.log")
-    : >"$dir/calls.log"
+    use_scenario "$dir" "$scenario"
     (cd "$dir" && "$wine" "$(win "$app/qmxclicker.exe")" "$@" >"$dir/out" 2>"$dir/err" </dev/null)
     status=$?
 }

@@ -6,13 +6,9 @@
 #   window.sh BUILD_DIR WINE [TIME_SCALE]
 set -uo pipefail
 build=$(realpath "$1") wine=$2 scale=${3:-1}
-work="$build/tests/window-cases"
-rm -rf "$work"
-mkdir -p "$work/app" "$work/nolib" "$build/screenshots"
-cp "$build/qmxclickerw.exe" "$build/QMXClicker.dll" "$build/csp2.dll" "$work/app/"
-cp "$build/qmxclickerw.exe" "$build/QMXClicker.dll" "$work/nolib/"
-export QMX_SIM_STATE=
-win() { printf 'Z:%s' "$(realpath -m "$1")" | tr '/' '\\'; }
+source "$(dirname "$0")/cases.sh"
+cases_folder "$build" window-cases qmxclickerw.exe
+mkdir -p "$build/screenshots"
 
 # scripts/lib/in_wine runs an X server (Xvfb) for the tree's tests: Wine's desktop must
 # have had the display from the start.
@@ -26,15 +22,7 @@ failures=0
 # SCENARIO is the default scanner.
 run() {
     local name=$1 scenario=$2 app=$3 condition=$4 dir="$work/$1"
-    mkdir -p "$dir"
-    export QMX_SIM_SCENARIO=
-    if [ -n "$scenario" ]; then
-        printf '%s\n' "$scenario" >"$dir/scenario.txt"
-        QMX_SIM_SCENARIO=$(win "$dir/scenario.txt")
-    fi
-    export QMX_SIM_LOG
-    QMX_SIM_LOG=$(win "$dir/calls.log")
-    : >"$dir/calls.log"
+    use_scenario "$dir" "$scenario"
     "$wine" "$(win "$build/tests/window_driver.exe")" "$name" "$(win "$app/qmxclickerw.exe")" "$(win "$dir")" "$scale" |
         tr -d '\r' | sed "s/^/$name: /"
     local status=${PIPESTATUS[0]}
