@@ -359,7 +359,9 @@ int wmain(int argc, wchar_t** argv)
     wait_for([&] { return (window = find(L"QMXClickerScanner")) != nullptr; }, 60);
     check(window != nullptr, "the window opens");
     if (window) {
-        check(contains(text_of(GetDlgItem(window, 300)), L"press Download"), "it says what to do first");
+        // The window is found as soon as it exists, before its children are made.
+        check(wait_for([&] { return contains(text_of(GetDlgItem(window, 300)), L"press Download"); }, 10),
+              "it says what to do first");
         if (name == L"download")
             download_case(window, out);
         else if (name == L"none")
