@@ -54,6 +54,16 @@ open(sys.argv[2], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(
                               + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
 print("ok   screenshot: %s (%dx%d)" % (sys.argv[2], width, height))
 P
+# Barcodes scanned after Save and clear (the 5th read finds them): programming without saving
+# asks, No leaves them (one programming only), Yes archives and programs.
+scanned_later='port 3
+barcode 10 2026-12-08 09:00:00 2001234567893
+barcode 20 2026-12-08 09:00:10 FIRST-2
+scan-after-read 4 20 2026-12-10 09:00:00 NEW-1
+scan-after-read 4 20 2026-12-10 09:00:05 NEW-2'
+run program "$scanned_later" "$work/app" '[ "$(grep -c ^csp2ClearData calls.log)" = 2 ] && [ "$(grep -c ^csp2SetParam calls.log)" = 2 ]'
+run unreported $'barcode 10 2026-12-08 09:00:00 2001234567893\nread-data 3 -7' "$work/app" '! logged csp2ClearData && ! logged csp2SetParam'
+run noarchive "" "$work/app" '! logged csp2ClearData'
 run none "port none" "$work/app" '! logged "csp2Init [0-9]* -> 0"'
 run nolib "" "$work/nolib" '[ ! -s calls.log ]'
 
