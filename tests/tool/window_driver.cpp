@@ -408,6 +408,8 @@ void program_case(HWND window, const std::wstring& out)
     if (!archive)
         return;
     const auto visits = rows(GetDlgItem(archive, 500), 5);
+    Sleep(1000 * scale); // painted
+    check(screenshot(archive, out + L"\\archive.bmp"), "screenshot of the archive taken");
     check(visits.size() >= 2 && visits[0][1] == L"00126B3FA21904C7" && visits[0][2] == L"2" &&
               visits[0][3] == L"window: program parameters" && visits[0][4].empty() && visits[1][2] == L"2" &&
               visits[1][3] == L"window: save and clear" && visits[1][4] == path,

@@ -637,7 +637,7 @@ void fill_archive(HWND dialog, ArchiveDialog& data)
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
     const UINT titles[5] = {IDS_ARCHIVE_COL_TIME, IDS_ARCHIVE_COL_SCANNER, IDS_ARCHIVE_COL_COUNT,
                             IDS_ARCHIVE_COL_COMMAND, IDS_ARCHIVE_COL_OUTPUT};
-    const int widths[5] = {110, 110, 45, 150, 240};
+    const int widths[5] = {125, 135, 50, 170, 300};
     for (int c = 0; c < 5; ++c) {
         std::wstring title = load(titles[c]);
         LVCOLUMNW column{};
