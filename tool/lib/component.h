@@ -28,6 +28,7 @@ struct ToolError {
     Outcome outcome;
     std::wstring message;
     long number = 0; // the component's error number, for Outcome::component
+    std::wstring saved_to = {}; // a visit that failed after its output file was safe: that file
 };
 
 // Activates, on the calling thread, the activation context made from the tool's own

@@ -138,7 +138,12 @@ Saved save_and_clear(Component& component, std::optional<int> port, const Target
     require_contents(first);
     saved.path = save(first, target);
     progress(L"saved " + barcodes(first.entries.size()) + L" to " + saved.path);
-    saved.archive = archive_and_clear(component, first, how, saved.path, progress);
+    try {
+        saved.archive = archive_and_clear(component, first, how, saved.path, progress);
+    } catch (ToolError& e) {
+        e.saved_to = saved.path;
+        throw;
+    }
     return saved;
 }
 

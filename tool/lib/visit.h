@@ -63,7 +63,8 @@ struct Saved {
 
 // Download, save, then archive_and_clear. Any failure before the clear leaves the scanner
 // untouched and the file either complete or as it was. With shown (what a person saw and
-// agreed to clear), a scanner that now holds anything else is left untouched too.
+// agreed to clear), a scanner that now holds anything else is left untouched too. A failure
+// after the save names the file in ToolError::saved_to.
 Saved save_and_clear(Component& component, std::optional<int> port, const Target& target, const Clearing& how,
                      const Progress& progress, const Download* shown = nullptr);
 

@@ -116,17 +116,11 @@ void run_job(Job& job, Result& result, const Progress& progress)
                                  : Clearing{L"window: save and clear", L"", {}};
         Download d;
         if (job.kind == Kind::save_and_clear || job.save_first) {
-            // The lib's save_and_clear in its steps, so that a failure after the save can
-            // say the file is safe.
-            d = find_scanner(component, job.port, progress);
-            if (job.shown && (d.port != job.shown->port || !d.same_contents(*job.shown)))
-                throw ToolError{Outcome::changed, L"the scanner no longer holds what was shown (it now has " +
-                                                      number(d.entries.size()) + L" barcodes); nothing saved or cleared"};
-            require_contents(d);
-            result.saved_to = save(d, job.target);
+            const Saved saved =
+                save_and_clear(component, job.port, job.target, how, progress, job.shown ? &*job.shown : nullptr);
+            d = saved.download;
+            result.saved_to = saved.path;
             result.saved = d.entries.size();
-            progress(L"saved " + number(d.entries.size()) + L" barcodes to " + result.saved_to);
-            archive_and_clear(component, d, how, result.saved_to, progress);
         } else if (job.shown) {
             // The person agreed to erase exactly this: archive_and_clear downloads again and
             // refuses anything else.
@@ -173,6 +167,8 @@ DWORD WINAPI worker(void* parameter)
             run_job(*job, *result, progress);
         } catch (const ToolError& e) {
             result->error = e;
+            if (!e.saved_to.empty())
+                result->saved_to = e.saved_to;
         } catch (const std::exception& e) {
             result->error = ToolError{Outcome::component, from_utf8(e.what())};
         }
