@@ -81,7 +81,7 @@ fetch_dep() {
     ensure_deb_src || return 1
     say "downloading the source package $name $version"
     rm -rf "$folder" && mkdir -p "$folder"
-    (cd "$folder" && apt-get source -q --download-only "$name=$version" >download.log 2>&1) || {
+    (cd "$folder" && apt-get source -q --download-only -o APT::Sandbox::User=root "$name=$version" >download.log 2>&1) || {
         sed 's/^/   /' "$folder/download.log" >&2
         say "cannot download the source package $name $version"
         return 1
