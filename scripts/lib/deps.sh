@@ -72,11 +72,17 @@ EOF
         { say "apt still knows no source packages after adding $file"; return 1; }
 }
 
+# dep_dsc NAME: the source package's description file, in $dep_sources/NAME-VERSION.
+dep_dsc() {
+    local version=${dep_versions[$1]#*:}
+    printf '%s' "$dep_sources/$1-$version/$1_$version.dsc"
+}
+
 # fetch_dep NAME: the source package's files in $dep_sources/NAME-VERSION, downloaded
 # (checked by apt against the signed lists) when missing.
 fetch_dep() {
     local name=$1 version=${dep_versions[$1]} folder
-    folder="$dep_sources/$name-${version#*:}"
+    folder=$(dirname "$(dep_dsc "$name")")
     [ -f "$folder/.complete" ] && return 0
     ensure_deb_src || return 1
     say "downloading the source package $name $version"
@@ -97,33 +103,33 @@ dep_cflags() { # dep_cflags SOURCE BUILD
 # build_zlib TRIPLET WORK PREFIX: the static library from the sources alone (the
 # source package drops zlib's own Windows makefile).
 build_zlib() {
-    local triplet=$1 work=$2 prefix=$3 source objects=() c
-    source="$work/zlib"
-    dpkg-source -q -x "$dep_sources"/zlib-*/zlib_*.dsc "$source" >>"$work/zlib.log" 2>&1 || return 1
+    local triplet=$1 work=$2 prefix=$3 src="$2/zlib" objects=() c
+    dpkg-source -q -x "$(dep_dsc zlib)" "$src" >>"$work/zlib.log" 2>&1 || return 1
     mkdir -p "$work/zlib-build"
     for c in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate inftrees \
         trees uncompr zutil; do
-        "$triplet-gcc-posix" $(dep_cflags "$source" "$work/zlib-build") -c "$source/$c.c" \
+        # shellcheck disable=SC2046 # the flags are words (the checkout's path has no blanks)
+        "$triplet-gcc-posix" $(dep_cflags "$src" "$work/zlib-build") -c "$src/$c.c" \
             -o "$work/zlib-build/$c.o" >>"$work/zlib.log" 2>&1 || return 1
         objects+=("$work/zlib-build/$c.o")
     done
     "$triplet-ar" rcsD "$prefix/lib/libz.a" "${objects[@]}" &&
-        cp "$source/zlib.h" "$source/zconf.h" "$prefix/include/"
+        cp "$src/zlib.h" "$src/zconf.h" "$prefix/include/"
 }
 
 # build_libxlsxwriter ARCH TRIPLET WORK PREFIX: its own CMake build, static, against
 # that zlib; numbers written the same in every locale (its dtoa), no MD5 (for images only).
 build_libxlsxwriter() {
-    local arch=$1 triplet=$2 work=$3 prefix=$4 source="$3/xlsx" out="$3/xlsx-build"
-    dpkg-source -q -x "$dep_sources"/libxlsxwriter-*/libxlsxwriter_*.dsc "$source" >>"$work/xlsx.log" 2>&1 &&
-        cmake -S "$source" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    local arch=$1 triplet=$2 work=$3 prefix=$4 src="$3/xlsx" out="$3/xlsx-build"
+    dpkg-source -q -x "$(dep_dsc libxlsxwriter)" "$src" >>"$work/xlsx.log" 2>&1 &&
+        cmake -S "$src" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR="$arch" \
             -DCMAKE_C_COMPILER="$triplet-gcc-posix" -DCMAKE_CXX_COMPILER="$triplet-g++-posix" \
             -DCMAKE_RC_COMPILER="$triplet-windres" \
             -DCMAKE_AR="/usr/bin/$triplet-ar" -DCMAKE_RANLIB="/usr/bin/$triplet-ranlib" \
             -DCMAKE_C_ARCHIVE_CREATE="<CMAKE_AR> qcD <TARGET> <OBJECTS>" \
             -DCMAKE_C_ARCHIVE_FINISH="<CMAKE_RANLIB> -D <TARGET>" \
-            -DCMAKE_C_FLAGS_RELEASE="$(dep_cflags "$source" "$out") -DNDEBUG" \
+            -DCMAKE_C_FLAGS_RELEASE="$(dep_cflags "$src" "$out") -DNDEBUG" \
             -DCMAKE_FIND_ROOT_PATH="$prefix;/usr/$triplet" -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER \
             -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY \
             -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
