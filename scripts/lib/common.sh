@@ -1,5 +1,5 @@
 # Shared by scripts/test, scripts/demo, scripts/bench and scripts/fuzz: packages, builds,
-# Wine prefix, fuzz runs.
+# Wine prefix, fuzz runs, the libraries the tools link (deps.sh).
 # shellcheck shell=bash
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -28,13 +28,14 @@ as_root() {
 # win32 tree also makes the installers, and its suites run the x86-64 surrogate client
 # and a 64-bit prefix with its 32-bit side, so it needs wixl, both compilers and both
 # Wines. Both Windows trees check their files with scripts/check_pe.py (Debian's python3
-# with its pefile), and their tests run on a virtual X display (xvfb) for the window.
+# with its pefile), and their tests run on a virtual X display (xvfb) for the window and
+# read the tools' workbooks with openpyxl; dpkg-dev unpacks the libraries' source packages.
 declare -A package_kinds=(
     [build]="cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev"
     [sanitize]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev"
-    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools python3-pefile xvfb"
-    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools python3-pefile xvfb"
+    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools python3-pefile python3-openpyxl xvfb dpkg-dev"
+    [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools python3-pefile python3-openpyxl xvfb dpkg-dev"
     [emulator]="qemu-system-x86 e2fsprogs xz-utils"
     [sign]="osslsigncode openssl"
     [sign_pkcs11]="libengine-pkcs11-openssl"
@@ -138,7 +139,11 @@ build_tree() {
 }
 
 build_native() { configure native && build_tree native "$@"; }
-build_win64() { configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=x86_64 && build_tree win64 "$@"; }
+build_win64() {
+    build_deps x86_64 &&
+        configure win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=x86_64 \
+            -DQMX_DEPS_PREFIX="$build/deps/x86_64" && build_tree win64 "$@"
+}
 # Under emulation the 32-bit prefixes live in the guest's memory (writing hundreds of
 # megabytes back through the shared folder costs more than making them anew) and the tests
 # get ten times their time limits.
@@ -146,8 +151,10 @@ emulated_wine32_prefix=/tmp/qmx-wine32/wineprefix
 build_win32() {
     local scale=1 prefix="$build/win32/wineprefix"
     can_run_32bit || scale=10 prefix=$emulated_wine32_prefix
-    configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=i686 \
-        -DQMX_TIMEOUT_SCALE=$scale -DQMX_WINEPREFIX="$prefix" && build_tree win32 "$@"
+    build_deps i686 &&
+        configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DQMX_WINDOWS_ARCH=i686 \
+            -DQMX_TIMEOUT_SCALE=$scale -DQMX_WINEPREFIX="$prefix" -DQMX_DEPS_PREFIX="$build/deps/i686" &&
+        build_tree win32 "$@"
 }
 # clang with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests and the fuzzers.
 build_sanitize() {
@@ -313,6 +320,7 @@ stop_wine() {
 }
 
 source "$root/scripts/lib/emulated.sh"
+source "$root/scripts/lib/deps.sh"
 
 # with_wine32 CMD [ARGS...]: runs CMD (a program of this tree that takes care of its own
 # prefix, e.g. scripts/lib/in_wine) where the shipped 32-bit build runs: on this machine

@@ -1,6 +1,6 @@
 # Two clean builds of the same sources, in different folders and at different times,
 # give byte-identical installers (and DLLs): each build is a fresh i686 tree of a copy of
-# the checkout's tracked files.
+# the checkout's tracked files, with the tools' libraries built anew in it.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/check.sh"
@@ -9,6 +9,9 @@ work=$(mktemp -d /tmp/qmx-reproducible.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-$(command -v ccache || true)}
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$CMAKE_C_COMPILER_LAUNCHER}
+# The libraries' source packages downloaded once, for the checkout and both copies; each
+# copy still builds the libraries itself, in its own folder.
+export QMX_DEPS_SOURCES=${QMX_DEPS_SOURCES:-$root/build/deps/sources}
 
 version=$(sed -n 's/^project(QMXClicker VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 outputs="QMXClicker.dll"

@@ -30,7 +30,7 @@ std::string number_text(double value)
 std::string visit_json(const std::wstring& id, const Download& d, const std::wstring& command,
                        const std::wstring& output)
 {
-    auto text = [](const std::wstring& t) { return json_string(utf8(t)); };
+    auto text = [](const std::wstring& t) { return json_string(t); };
     std::string out = "{\r\n  \"archive\": 1,\r\n";
     out += "  \"id\": " + text(id) + ",\r\n";
     out += "  \"command\": " + text(command) + ",\r\n";

@@ -63,6 +63,27 @@ std::wstring from_utf8(std::string_view text)
     return out;
 }
 
+bool is_control(wchar_t c)
+{
+    return (c < 0x20 && c != L'\t') || (c >= 0x7F && c <= 0x9F);
+}
+
+std::wstring visible(std::wstring_view text)
+{
+    std::wstring shown;
+    shown.reserve(text.size());
+    for (wchar_t c : text) {
+        if (is_control(c)) {
+            wchar_t escape[8];
+            std::swprintf(escape, 8, L"\\x%02X", static_cast<unsigned>(c));
+            shown += escape;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 std::wstring iso_time(double date, wchar_t separator)
 {
     SYSTEMTIME t{};

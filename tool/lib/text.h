@@ -12,6 +12,12 @@ namespace qmx::tool {
 std::string utf8(std::wstring_view text);
 std::wstring from_utf8(std::string_view text);
 
+// A character a terminal may act upon: C0 but TAB, DEL, and C1 (U+0080 to U+009F, where
+// 0x9B alone starts an escape sequence).
+bool is_control(wchar_t c);
+// The text with every such character shown as \xNN, for a console or a person to read.
+std::wstring visible(std::wstring_view text);
+
 // 2026-11-30T08:12:05 (separator 'T'), or with a blank for people to read.
 std::wstring iso_time(double date, wchar_t separator = L'T');
 // The scanner clock of a download, when its flag says it is valid and its digits make a

@@ -1,42 +1,33 @@
 #include "lib/writers.h"
 
 #include "lib/text.h"
+#include "lib/xlsx.h"
 
 #include <cstdio>
+#include <cwchar>
+#include <string_view>
 
 namespace qmx::tool {
 
 namespace {
 
-// RFC 4180: a field with the separator, a quote or a line break goes in quotes, its
+// A field a spreadsheet would evaluate gets an apostrophe in front (CSV injection);
+// then RFC 4180: a field with the separator, a quote or a line break goes in quotes, its
 // quotes doubled.
-std::string csv_field(const std::string& text, char separator)
+std::string csv_field(const std::wstring& text, const WriteOptions& options)
 {
-    if (text.find_first_of(std::string{separator, '"', '\r', '\n'}) == std::string::npos)
-        return text;
+    std::string field = utf8(options.visible ? visible(text) : text);
+    if (!options.exact && !field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos)
+        field.insert(0, 1, '\'');
+    if (field.find_first_of(std::string{options.separator, '"', '\r', '\n'}) == std::string::npos)
+        return field;
     std::string quoted = "\"";
-    for (char c : text) {
+    for (char c : field) {
         if (c == '"')
             quoted += '"';
         quoted += c;
     }
     return quoted + '"';
-}
-
-// For the table: control characters would move a console's cursor.
-std::string readable(const std::wstring& text)
-{
-    std::wstring shown;
-    for (wchar_t c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            wchar_t escape[8];
-            std::swprintf(escape, 8, L"\\x%02X", static_cast<unsigned>(c));
-            shown += escape;
-        } else {
-            shown += c;
-        }
-    }
-    return utf8(shown);
 }
 
 std::string code_type_text(const Entry& e)
@@ -49,11 +40,11 @@ std::string table(const Download& d)
     const std::optional<double> clock = scanner_clock(d);
     std::string out;
     out += "Port:      " + std::to_string(d.port) + "\r\n";
-    out += "Scanner:   " + utf8(d.identity) + "\r\n";
+    out += "Scanner:   " + utf8(visible(d.identity)) + "\r\n";
     if (clock)
         out += "Clock:     " + utf8(iso_time(*clock, L' ')) + " (" + utf8(clock_difference(*clock, d.downloaded_at)) + ")\r\n";
     else
-        out += "Clock:     not set (" + utf8(d.clock_digits) + ")\r\n";
+        out += "Clock:     not set (" + utf8(visible(d.clock_digits)) + ")\r\n";
     out += "Barcodes:  " + std::to_string(d.entries.size()) + "\r\n";
     if (d.entries.empty())
         return out;
@@ -62,7 +53,7 @@ std::string table(const Download& d)
         char line[64];
         std::snprintf(line, sizeof line, "%5d  %4s  %-19s  ", e.number, code_type_text(e).c_str(),
                       utf8(iso_time(e.scanned, L' ')).c_str());
-        out += line + readable(e.barcode) + "\r\n";
+        out += line + utf8(visible(e.barcode)) + "\r\n";
     }
     return out;
 }
@@ -72,18 +63,18 @@ std::string json(const Download& d)
     const std::optional<double> clock = scanner_clock(d);
     std::string out = "{\r\n";
     out += "  \"port\": " + std::to_string(d.port) + ",\r\n";
-    out += "  \"scanner\": " + json_string(utf8(d.identity)) + ",\r\n";
-    out += "  \"clock\": " + (clock ? json_string(utf8(iso_time(*clock))) : std::string("null")) + ",\r\n";
-    out += "  \"clock_digits\": " + json_string(utf8(d.clock_digits)) + ",\r\n";
-    out += "  \"downloaded_at\": " + json_string(utf8(iso_time(d.downloaded_at))) + ",\r\n";
+    out += "  \"scanner\": " + json_string(d.identity) + ",\r\n";
+    out += "  \"clock\": " + (clock ? json_string(iso_time(*clock)) : std::string("null")) + ",\r\n";
+    out += "  \"clock_digits\": " + json_string(d.clock_digits) + ",\r\n";
+    out += "  \"downloaded_at\": " + json_string(iso_time(d.downloaded_at)) + ",\r\n";
     out += "  \"count\": " + std::to_string(d.entries.size()) + ",\r\n";
     out += "  \"barcodes\": [";
     const char* separator = "\r\n";
     for (const Entry& e : d.entries) {
         out += separator;
-        out += "    {\"entry\": " + std::to_string(e.number) + ", \"barcode\": " + json_string(utf8(e.barcode)) +
+        out += "    {\"entry\": " + std::to_string(e.number) + ", \"barcode\": " + json_string(e.barcode) +
                ", \"code_type\": " + (e.code_type ? std::to_string(*e.code_type) : std::string("null")) +
-               ", \"scanned_at\": " + json_string(utf8(iso_time(e.scanned))) + "}";
+               ", \"scanned_at\": " + json_string(iso_time(e.scanned)) + "}";
         separator = ",\r\n";
     }
     out += d.entries.empty() ? "]\r\n" : "\r\n  ]\r\n";
@@ -92,32 +83,34 @@ std::string json(const Download& d)
 
 } // namespace
 
-std::string json_string(const std::string& text)
+// Every control character escaped (C1 too), so the document is safe on a console and
+// still reads back to the same text.
+std::string json_string(std::wstring_view text)
 {
-    std::string out = "\"";
-    for (unsigned char c : text) {
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case L'"': out += L"\\\""; break;
+        case L'\\': out += L"\\\\"; break;
+        case L'\n': out += L"\\n"; break;
+        case L'\r': out += L"\\r"; break;
+        case L'\t': out += L"\\t"; break;
         default:
-            if (c < 0x20 || c == 0x7F) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            if (is_control(c)) {
+                wchar_t escape[8];
+                std::swprintf(escape, 8, L"\\u%04x", static_cast<unsigned>(c));
                 out += escape;
             } else {
-                out += static_cast<char>(c);
+                out += c;
             }
         }
     }
-    return out + '"';
+    return utf8(out + L'"');
 }
 
 std::optional<Format> format_named(std::wstring_view name)
 {
-    for (Format f : {Format::table, Format::csv, Format::json, Format::upload})
+    for (Format f : {Format::table, Format::csv, Format::json, Format::upload, Format::xlsx})
         if (name == format_name(f))
             return f;
     return std::nullopt;
@@ -130,6 +123,7 @@ const wchar_t* format_name(Format format)
     case Format::csv: return L"csv";
     case Format::json: return L"json";
     case Format::upload: return L"upload";
+    case Format::xlsx: return L"xlsx";
     }
     return L"";
 }
@@ -145,18 +139,28 @@ std::string csv_header(char separator)
     return line + "\r\n";
 }
 
+bool shows_visibly(Format format, bool to_console)
+{
+    return format == Format::table || (to_console && (format == Format::csv || format == Format::upload));
+}
+
 std::string csv_rows(const Download& d, const WriteOptions& options)
 {
     const char separator = options.separator;
-    const std::string scanner = csv_field(utf8(d.identity), separator);
+    const std::string scanner = csv_field(d.identity, options);
     const std::string downloaded = utf8(iso_time(d.downloaded_at));
     std::string out;
     for (const Entry& e : d.entries) {
-        out += std::to_string(e.number) + separator + csv_field(utf8(e.barcode), separator) + separator +
+        out += std::to_string(e.number) + separator + csv_field(e.barcode, options) + separator +
                code_type_text(e) + separator + utf8(iso_time(e.scanned)) + separator + scanner + separator +
                downloaded + "\r\n";
     }
     return out;
+}
+
+std::string csv_rows(const Download& d, char separator)
+{
+    return csv_rows(d, WriteOptions{Format::csv, separator});
 }
 
 std::string render(const Download& d, const WriteOptions& options)
@@ -165,7 +169,8 @@ std::string render(const Download& d, const WriteOptions& options)
     case Format::table: return table(d);
     case Format::csv: return csv_header(options.separator) + csv_rows(d, options);
     case Format::json: return json(d);
-    case Format::upload: return utf8(d.upload);
+    case Format::upload: return utf8(options.visible ? visible(d.upload) : d.upload);
+    case Format::xlsx: return workbook(d);
     }
     return {};
 }
