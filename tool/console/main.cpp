@@ -23,7 +23,7 @@ namespace {
 
 constexpr wchar_t usage_text[] =
     L"Usage:\n"
-    L"  qmxclicker download [--port N] [--format F] [--separator C] [--output FILE [--append]]\n"
+    L"  qmxclicker download [--port N] [--format F] [--separator C] [--exact] [--output FILE [--append]]\n"
     L"                      [--clear [--set-clock]]\n"
     L"  qmxclicker clear    [--port N] [--set-clock | --clock SSMMHHDDMMYY] [--yes]\n"
     L"  qmxclicker setclock [--port N]\n"
@@ -45,9 +45,11 @@ constexpr wchar_t usage_text[] =
     L"  info       the component, its registration, csp2.DLL and the scanner\n"
     L"\n"
     L"  --port N       the port to try first (default: where a scanner last answered)\n"
-    L"  --format F     table (default), csv, json, or upload (alldata as it is); with --output,\n"
-    L"                 the file's extension (.csv, .json) names it\n"
+    L"  --format F     table (default), csv, json, upload (alldata as it is), or xlsx (a\n"
+    L"                 workbook, to a file); with --output, the extension (.csv .json .xlsx)\n"
     L"  --separator C  the CSV separator (default ','; ';' suits some spreadsheets)\n"
+    L"  --exact        CSV with every byte as scanned; by default a field that a spreadsheet\n"
+    L"                 would run as a formula (= + - @ first) gets a leading apostrophe\n"
     L"  --output FILE  write FILE instead of standard output; {date}, {time} and {scanner} in\n"
     L"                 its name become the visit's; missing folders are made; with --clear an\n"
     L"                 existing FILE is kept: --append adds CSV rows to it\n"
@@ -87,6 +89,18 @@ void message(const std::wstring& text)
     write(STD_ERROR_HANDLE, utf8(text) + "\r\n");
 }
 
+// A download on standard output: on a console, no control character of a barcode reaches
+// the terminal raw (it could retitle or clear it); to a file or pipe, the format's bytes.
+void print(const Download& d, WriteOptions options)
+{
+    const bool console = is_console(GetStdHandle(STD_OUTPUT_HANDLE));
+    options.visible = shows_visibly(options.format, console);
+    std::string text = render(d, options);
+    if (options.format == Format::upload && console)
+        text += "\r\n";
+    write(STD_OUTPUT_HANDLE, text);
+}
+
 // Each command names the options it takes; any other is refused, never ignored.
 enum Option : unsigned {
     opt_port = 1u << 0,
@@ -99,6 +113,7 @@ enum Option : unsigned {
     opt_clock = 1u << 7,
     opt_yes = 1u << 8,
     opt_file = 1u << 9,
+    opt_exact = 1u << 10,
 };
 
 struct OptionName {
@@ -111,7 +126,7 @@ constexpr OptionName option_names[] = {
     {L"--port", opt_port, true},        {L"--format", opt_format, true}, {L"--separator", opt_separator, true},
     {L"--output", opt_output, true},    {L"--append", opt_append, false}, {L"--clear", opt_clear, false},
     {L"--set-clock", opt_set_clock, false}, {L"--clock", opt_clock, true}, {L"--yes", opt_yes, false},
-    {L"--file", opt_file, true},
+    {L"--file", opt_file, true},     {L"--exact", opt_exact, false},
 };
 
 struct Options {
@@ -203,10 +218,7 @@ int run_download(const Options& o, const Progress& progress)
     const bool complete = d.complete();
     std::erase_if(d.entries, [](const Entry& e) { return !e.code_type; });
     if (o.output.empty()) {
-        std::string text = render(d, o.write);
-        if (o.write.format == Format::upload && is_console(GetStdHandle(STD_OUTPUT_HANDLE)))
-            text += "\r\n";
-        write(STD_OUTPUT_HANDLE, text);
+        print(d, o.write);
     } else {
         const std::wstring path = save(d, target_of(o, false));
         progress(L"saved " + barcodes(d.entries.size()) + L" to " + path);
@@ -328,7 +340,7 @@ int run_archive(const Options& o, const Progress& progress)
         usage_error(L"archive takes 'list' or 'show ID'");
     const ArchivedVisit v = archived_visit(o.words[1]);
     if (o.output.empty()) {
-        write(STD_OUTPUT_HANDLE, render(v.download, o.write));
+        print(v.download, o.write);
         return 0;
     }
     const std::wstring path = save(v.download, target_of(o, false));
@@ -339,11 +351,13 @@ int run_archive(const Options& o, const Progress& progress)
 int run_info(const Options& o, const Progress& progress);
 
 constexpr Command commands[] = {
-    {L"download", opt_port | opt_format | opt_separator | opt_output | opt_append | opt_clear | opt_set_clock, 0, run_download},
+    {L"download", opt_port | opt_format | opt_separator | opt_exact | opt_output | opt_append | opt_clear | opt_set_clock, 0,
+     run_download},
     {L"clear", opt_port | opt_set_clock | opt_clock | opt_yes, 0, run_clear},
     {L"setclock", opt_port, 0, run_setclock},
-    {L"params", opt_port | opt_yes | opt_file | opt_output | opt_format | opt_separator | opt_append, 1, run_params},
-    {L"archive", opt_format | opt_separator | opt_output, 2, run_archive},
+    {L"params", opt_port | opt_yes | opt_file | opt_output | opt_format | opt_separator | opt_exact | opt_append, 1,
+     run_params},
+    {L"archive", opt_format | opt_separator | opt_exact | opt_output, 2, run_archive},
     {L"info", opt_port, 0, run_info},
 };
 
@@ -411,7 +425,7 @@ Options parse(const std::vector<std::wstring>& args, const Command*& command)
         case opt_format: {
             const auto f = format_named(text);
             if (!f)
-                usage_error(L"--format is table, csv, json or upload, not '" + text + L"'");
+                usage_error(L"--format is table, csv, json, upload or xlsx, not '" + text + L"'");
             o.write.format = *f;
             break;
         }
@@ -424,6 +438,7 @@ Options parse(const std::vector<std::wstring>& args, const Command*& command)
                 usage_error(L"--separator is one of , ; | or tab, not '" + text + L"'");
             break;
         case opt_output: o.output = text; break;
+        case opt_exact: o.write.exact = true; break;
         case opt_file: o.file = text; break;
         case opt_clock: o.clock = text; break;
         default: break;
@@ -435,12 +450,14 @@ Options parse(const std::vector<std::wstring>& args, const Command*& command)
             const std::optional<Format> f = format_of_name(o.output);
             if (!f)
                 usage_error(L"the format of " + o.output +
-                            L" is not known from its extension (.csv, .json): name it with --format");
+                            L" is not known from its extension (.csv, .json, .xlsx): name it with --format");
             o.write.format = *f;
         }
     }
-    if (o.has(opt_separator) && o.write.format != Format::csv)
-        usage_error(L"--separator is for CSV");
+    if ((o.has(opt_separator) || o.has(opt_exact)) && o.write.format != Format::csv)
+        usage_error(L"--separator and --exact are for CSV");
+    if (o.write.format == Format::xlsx && o.output.empty())
+        usage_error(L"a workbook is a file: give --output FILE.xlsx");
     if (o.has(opt_append) && (o.output.empty() || o.write.format != Format::csv))
         usage_error(L"--append adds CSV rows to a file: it needs --output FILE in CSV (a workbook or JSON file is "
                     L"written whole: use a file per visit, e.g. with {date} in its name)");

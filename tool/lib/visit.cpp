@@ -99,6 +99,12 @@ std::wstring archive_and_clear(Component& component, const Download& first, cons
         throw ToolError{Outcome::changed, L"the scanner's contents changed between two downloads; nothing cleared, "
                                           L"run again" +
                                               (output.empty() ? L"" : L" (" + output + L" holds the first download)")};
+    // Nothing to keep and nothing to erase: a reading of no barcodes is not trusted with an
+    // erase either (a library that undercounts would lose what it did not report).
+    if (second.entries.empty() && !how.parameters && how.clock_text.empty()) {
+        progress(L"the scanner holds no barcodes: nothing to clear");
+        return L"";
+    }
     const std::wstring archived = archive_visit(second, how.command, output);
     progress(L"archived " + barcodes(second.entries.size()) + L" in " + archived);
     // A barcode scanned from here until the clear cannot be seen by any download.

@@ -51,7 +51,9 @@ std::wstring save(const Download& d, const Target& target);
 
 // Downloads again from first's port and compares, writes that download to the archive,
 // clears as `how` says and confirms the scanner is empty. Nothing is cleared unless the
-// archive holds what the scanner held. Returns the archive file.
+// archive holds what the scanner held. Returns the archive file, or nothing when the scanner
+// reported no barcodes and there was no clock to set or list to program: then it is not
+// cleared at all.
 std::wstring archive_and_clear(Component& component, const Download& first, const Clearing& how,
                                const std::wstring& output, const Progress& progress);
 
