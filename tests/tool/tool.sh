@@ -78,7 +78,8 @@ tool none "port none" download --format csv --output out.csv
 expect "no scanner: nothing written" 1 '[ ! -e out.csv ] && grep -q "no scanner answered" err'
 tool nolib "" --app "$work/nolib" download --output out.csv --clear
 expect "no csp2.DLL: error 53 named" 3 '[ ! -e out.csv ] && grep -q "error 53" err'
-tool unwritable "$two" download --output 'Z:\no\such\folder\out.csv' --clear
+mkdir -p "$work/unwritable" && : >"$work/unwritable/a-file"
+tool unwritable "$two" download --output "$(win "$work/unwritable/a-file/out.csv")" --clear
 expect "an output that cannot be written: the scanner untouched" 4 '! logged csp2ClearData && logged csp2ReadData'
 tool changed "$two
 scan-after-read 1 30 2026-12-08 09:00:00 SCANNED-MEANWHILE" download --format csv --output out.csv --clear
@@ -106,6 +107,68 @@ tool clear "$two" clear --yes --clock 000000010126
 expect "clear --yes --clock: cleared, clock set, confirmed empty" 0 'logged "csp2SetTime 0 0 0 1 1 26" && logged csp2ClearData'
 tool usage "" download --port three
 expect "a port that is no number" 2 '[ ! -s calls.log ]'
+# The rules that keep every barcode: a table of command lines, each with its scenario, exit
+# code and what must hold afterwards. A state file keeps the simulated scanner's memory
+# between the processes of one case.
+archive=$("$wine" winepath -u "$("$wine" cmd /c 'echo %LOCALAPPDATA%' </dev/null | tr -d '\r')" | tr -d '\r')/QMXClicker/archive
+rm -rf "$archive"
+stateful() { export QMX_SIM_STATE; QMX_SIM_STATE=$(win "$work/$1/state.txt"); }
+archived() { grep -l "$1" "$archive"/*.json >/dev/null 2>&1; }
+err() { grep -q -- "$1" err; }
+
+stateful twice
+tool twice "$two" download --format csv --output 'Z:\tmp\qmx-twice-never.csv' --help
+expect "--help after the command" 0 'grep -q "^Usage" out && [ ! -s calls.log ]'
+tool twice "$two" download --format csv --output today.csv --clear
+printf 'barcode 30 2026-12-09 09:00:00 NEXT-DAY\n' >>"$work/twice/state.txt"
+tool twice "$two" --quiet download --format csv --output today.csv --clear
+expect "the guide's command run twice: the second refused, the file and the new barcode kept" 2 'err "append" && [ "$(rows today.csv)" = 2 ] && ! logged csp2ClearData && grep -q NEXT-DAY state.txt && archived 2001234567893'
+export QMX_SIM_STATE=
+for c in "download --format csv --output x.csv --clear" "clear --yes" "params 0210052201 --yes"; do
+    name="count-error-${c%% *}"
+    tool "$name" "$two
+read-data 3 -7" $c
+    expect "$c on a count the library answered with an error: nothing cleared" 5 '! logged csp2ClearData && ! logged csp2SetParam && err "did not report its contents"'
+done
+while IFS='|' read -r name code condition args; do
+    # shellcheck disable=SC2086 # the table's words
+    tool "$name" "$two" $args
+    expect "$name: $args" "$code" "$condition"
+done <<'T'
+foreign-clear|2|[ ! -s calls.log ] && [ ! -e saved.csv ] && err "its options are"|clear --yes --output saved.csv
+foreign-params|2|[ ! -s calls.log ] && err "give one"|params 0210052201 --output before.csv --yes
+foreign-clock|2|[ ! -s calls.log ]|download --clear --clock 000000010126 --output x.csv
+foreign-setclock|2|[ ! -s calls.log ]|setclock --format csv
+extension|0|[ "$(rows today.csv)" = 2 ] && logged csp2ClearData|download --output today.csv --clear
+extension-unknown|2|[ ! -s calls.log ] && err "--format"|download --output today.txt
+extension-named|0|grep -q "^V01" today.txt|download --output today.txt --format upload
+append-json|2|[ ! -s calls.log ] && err "CSV"|download --output all.json --append
+placeholders|0|ls new/folder/b-20*-00126B3FA21904C7.json >/dev/null && logged csp2ClearData|download --output new\folder\b-{date}-{time}-{scanner}.json --clear
+placeholder-unknown|2|[ ! -s calls.log ] && err "placeholder"|download --output b-{day}.csv --clear
+quiet-first|0|[ ! -s err ] && [ "$(rows out.csv)" = 2 ]|--quiet download --output out.csv
+T
+
+tool archived "$two" clear --yes
+id=$(ls "$archive" | grep -v '^[.]' | tail -n 1)
+id=${id%.json}
+tool archived "" archive
+tool_list_status=$status
+tool archived-show "" archive show "$id" --output back.csv
+expect "clear --yes keeps the barcodes in the archive; archive lists and writes them again" 0 "[ $tool_list_status = 0 ] && grep -q '$id .* clear' ../archived/out && [ \"\$(rows back.csv)\" = 2 ] && grep -q lot:7731/b back.csv"
+tool archive-none "" archive show 20200101-000000-000-NONE
+expect "archive show of a visit that is not there" 2 'err "no visit"'
+
+# Two visits at once: the second waits for the scanner, then gives up without touching it.
+dir="$work/busy"
+use_scenario "$dir" "$two"
+(cd "$dir" && "$wine" "$(win "$work/app/qmxclicker.exe")" download --output first.csv --clear >first.out 2>first.err </dev/null) &
+first=$!
+for _ in $(seq 600); do grep -q csp2Init "$dir/calls.log" 2>/dev/null && break; sleep 0.1; done
+tool busy-second "$two" --wait 0 download --output second.csv --clear
+wait "$first"
+first_status=$?
+expect "a second visit while one runs: busy, untouched" 7 "[ $first_status = 0 ] && [ ! -s calls.log ] && [ ! -e second.csv ] && err 'another visit'"
+
 tool info "" info
 expect "info" 0 'grep -q "without registration" out && grep -qi "csp2.DLL *Z:" out && grep -q "answers on port 3" out'
 

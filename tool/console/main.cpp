@@ -1,7 +1,9 @@
 // qmxclicker.exe: the scanner from the command line. Data goes to standard output (or the
 // file named), messages to standard error; the exit code says how the visit ended.
+#include "lib/archive.h"
 #include "lib/component.h"
 #include "lib/output_file.h"
+#include "lib/output_name.h"
 #include "lib/parameters.h"
 #include "lib/settings.h"
 #include "lib/system.h"
@@ -10,6 +12,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -20,31 +23,42 @@ namespace {
 
 constexpr wchar_t usage_text[] =
     L"Usage:\n"
-    L"  qmxclicker download [--port N] [--format table|csv|json|upload] [--separator C]\n"
-    L"                      [--output FILE [--append]] [--clear [--set-clock]]\n"
+    L"  qmxclicker download [--port N] [--format F] [--separator C] [--output FILE [--append]]\n"
+    L"                      [--clear [--set-clock]]\n"
     L"  qmxclicker clear    [--port N] [--set-clock | --clock SSMMHHDDMMYY] [--yes]\n"
     L"  qmxclicker setclock [--port N]\n"
-    L"  qmxclicker params   [--port N] (TEXT | --file FILE) [--yes | --output FILE ...]\n"
-    L"  qmxclicker info\n"
-    L"  qmxclicker --help | --version\n"
+    L"  qmxclicker params   (TEXT | --file FILE) [--port N] [--yes | --output FILE [--format F]\n"
+    L"                      [--separator C] [--append]]\n"
+    L"  qmxclicker archive  [list | show ID [--format F] [--separator C] [--output FILE]]\n"
+    L"  qmxclicker info     [--port N]\n"
+    L"  qmxclicker [COMMAND] --help | --version\n"
     L"\n"
     L"  download   reads everything the scanner holds; with --clear it saves it to FILE,\n"
-    L"             downloads again to compare, and only then clears the scanner\n"
-    L"  clear      erases the scanner's barcodes without saving them (asks first)\n"
+    L"             downloads again to compare, archives it, and only then clears the scanner\n"
+    L"  clear      erases the scanner's barcodes without saving them to a file (asks first);\n"
+    L"             they are kept in the archive\n"
     L"  setclock   sets the scanner's clock from the PC's\n"
     L"  params     programs parameters (a count of two digits, then per entry an id and\n"
     L"             a value of two digits each, e.g. 0210052201); this clears the scanner,\n"
-    L"             so its barcodes are saved first unless --yes lets them go\n"
+    L"             so its barcodes are saved first unless --yes lets them go (to the archive)\n"
+    L"  archive    lists the visits kept before each clear; show ID writes one out again\n"
     L"  info       the component, its registration, csp2.DLL and the scanner\n"
     L"\n"
     L"  --port N       the port to try first (default: where a scanner last answered)\n"
-    L"  --format F     table (default), csv, json, or upload (alldata as it is)\n"
+    L"  --format F     table (default), csv, json, or upload (alldata as it is); with --output,\n"
+    L"                 the file's extension (.csv, .json) names it\n"
     L"  --separator C  the CSV separator (default ','; ';' suits some spreadsheets)\n"
-    L"  --output FILE  write FILE instead of standard output; --append adds CSV rows\n"
+    L"  --output FILE  write FILE instead of standard output; {date}, {time} and {scanner} in\n"
+    L"                 its name become the visit's; missing folders are made; with --clear an\n"
+    L"                 existing FILE is kept: --append adds CSV rows to it\n"
     L"  --quiet        print errors only\n"
+    L"  --wait S       wait up to S seconds (default 60) for another visit using the scanner\n"
+    L"                 or the output file\n"
     L"\n"
-    L"Exit codes: 0 done, 1 no scanner, 2 usage, 3 error from the component, 4 output not\n"
-    L"written (scanner untouched), 5 contents changed (nothing cleared), 6 clear not confirmed.\n";
+    L"Exit codes: 0 done, 1 no scanner, 2 refused (usage; the scanner's memory untouched),\n"
+    L"3 error from the component, 4 output or archive not written (nothing cleared),\n"
+    L"5 contents changed or not reported (nothing cleared), 6 clear not confirmed,\n"
+    L"7 another visit is using the scanner or the file (nothing done).\n";
 
 bool is_console(HANDLE h)
 {
@@ -73,12 +87,50 @@ void message(const std::wstring& text)
     write(STD_ERROR_HANDLE, utf8(text) + "\r\n");
 }
 
+// Each command names the options it takes; any other is refused, never ignored.
+enum Option : unsigned {
+    opt_port = 1u << 0,
+    opt_format = 1u << 1,
+    opt_separator = 1u << 2,
+    opt_output = 1u << 3,
+    opt_append = 1u << 4,
+    opt_clear = 1u << 5,
+    opt_set_clock = 1u << 6,
+    opt_clock = 1u << 7,
+    opt_yes = 1u << 8,
+    opt_file = 1u << 9,
+};
+
+struct OptionName {
+    const wchar_t* name;
+    Option option;
+    bool takes_value;
+};
+
+constexpr OptionName option_names[] = {
+    {L"--port", opt_port, true},        {L"--format", opt_format, true}, {L"--separator", opt_separator, true},
+    {L"--output", opt_output, true},    {L"--append", opt_append, false}, {L"--clear", opt_clear, false},
+    {L"--set-clock", opt_set_clock, false}, {L"--clock", opt_clock, true}, {L"--yes", opt_yes, false},
+    {L"--file", opt_file, true},
+};
+
 struct Options {
     std::wstring command;
+    std::vector<std::wstring> words; // what follows the command that is no option
+    unsigned given = 0;
     std::optional<int> port;
     WriteOptions write;
-    std::wstring output, file, text, clock;
-    bool append = false, clear = false, set_clock = false, yes = false, quiet = false, format_given = false;
+    std::wstring output, file, clock;
+    bool quiet = false, help = false, version = false;
+    unsigned wait = default_wait_seconds;
+    bool has(Option o) const { return (given & o) != 0; }
+};
+
+struct Command {
+    const wchar_t* name;
+    unsigned options;
+    std::size_t words; // how many plain words at most (params' TEXT, archive's list/show ID)
+    int (*run)(const Options&, const Progress&);
 };
 
 [[noreturn]] void usage_error(const std::wstring& why)
@@ -96,62 +148,13 @@ int number(const std::wstring& text, const wchar_t* option, int low, int high)
     return static_cast<int>(value);
 }
 
-Options parse(const std::vector<std::wstring>& args)
+std::wstring option_list(unsigned options)
 {
-    Options o;
-    if (args.empty())
-        usage_error(L"no command given");
-    o.command = args[0];
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::wstring& a = args[i];
-        auto value = [&]() -> const std::wstring& {
-            if (i + 1 >= args.size())
-                usage_error(a + L" needs a value");
-            return args[++i];
-        };
-        if (a == L"--port")
-            o.port = number(value(), L"--port", 0, 32767);
-        else if (a == L"--format") {
-            const auto f = format_named(value());
-            if (!f)
-                usage_error(L"--format is table, csv, json or upload, not '" + args[i] + L"'");
-            o.write.format = *f;
-            o.format_given = true;
-        } else if (a == L"--separator") {
-            const std::wstring& s = value();
-            const std::wstring allowed = L",;|\t";
-            if (s == L"tab")
-                o.write.separator = '\t';
-            else if (s.size() == 1 && allowed.find(s[0]) != std::wstring::npos)
-                o.write.separator = static_cast<char>(s[0]);
-            else
-                usage_error(L"--separator is one of , ; | or tab, not '" + s + L"'");
-        } else if (a == L"--output")
-            o.output = value();
-        else if (a == L"--file")
-            o.file = value();
-        else if (a == L"--clock")
-            o.clock = value();
-        else if (a == L"--append")
-            o.append = true;
-        else if (a == L"--clear")
-            o.clear = true;
-        else if (a == L"--set-clock")
-            o.set_clock = true;
-        else if (a == L"--yes")
-            o.yes = true;
-        else if (a == L"--quiet")
-            o.quiet = true;
-        else if (a.rfind(L"--", 0) == 0 || o.command != L"params" || !o.text.empty())
-            usage_error(L"'" + a + L"' is not an option of " + o.command);
-        else
-            o.text = a;
-    }
-    if (o.append && (o.output.empty() || o.write.format != Format::csv))
-        usage_error(L"--append adds CSV rows to a file: it needs --format csv and --output FILE");
-    if (!o.clock.empty() && o.set_clock)
-        usage_error(L"--clock and --set-clock both set the clock: give one");
-    return o;
+    std::wstring list;
+    for (const OptionName& o : option_names)
+        if (options & o.option)
+            list += (list.empty() ? L"" : L", ") + std::wstring(o.name);
+    return list.empty() ? L"none" : list;
 }
 
 // Asks on the console; without one nobody can be asked, and the answer is no.
@@ -168,26 +171,35 @@ bool confirmed(const std::wstring& question)
     return got > 0 && (answer[0] == L'y' || answer[0] == L'Y');
 }
 
-Target target_of(const Options& o)
+Target target_of(const Options& o, bool clearing)
 {
-    return Target{o.output, o.write, o.append};
+    return Target{o.output, o.write, o.has(opt_append), clearing, o.wait};
+}
+
+std::wstring barcodes(std::size_t n)
+{
+    return std::to_wstring(n) + (n == 1 ? L" barcode" : L" barcodes");
 }
 
 int run_download(const Options& o, const Progress& progress)
 {
-    if (o.set_clock && !o.clear)
+    if (o.has(opt_set_clock) && !o.has(opt_clear))
         usage_error(L"--set-clock goes with --clear");
+    if (o.has(opt_clear) && o.output.empty())
+        usage_error(L"--clear clears the scanner only after its barcodes are saved: give --output FILE");
+    ScannerLock lock(o.wait);
     Component component;
     const std::optional<int> port = port_to_try(o.port);
-    if (o.clear) {
-        if (o.output.empty())
-            usage_error(L"--clear clears the scanner only after its barcodes are saved: give --output FILE");
-        const Download saved = save_and_clear(component, port, target_of(o), o.set_clock, progress);
-        progress(L"done: " + std::to_wstring(saved.entries.size()) + L" barcodes saved in " + o.output +
+    if (o.has(opt_clear)) {
+        const Clearing how{L"download --clear", o.has(opt_set_clock) ? clock_text(local_now()) : std::wstring(), {}};
+        const Saved saved = save_and_clear(component, port, target_of(o, true), how, progress);
+        progress(L"done: " + barcodes(saved.download.entries.size()) + L" saved in " + saved.path +
                  L", the scanner is empty");
         return 0;
     }
     Download d = find_scanner(component, port, progress);
+    if (!d.contents_reported())
+        require_contents(d);
     const bool complete = d.complete();
     std::erase_if(d.entries, [](const Entry& e) { return !e.code_type; });
     if (o.output.empty()) {
@@ -196,8 +208,8 @@ int run_download(const Options& o, const Progress& progress)
             text += "\r\n";
         write(STD_OUTPUT_HANDLE, text);
     } else {
-        save(d, target_of(o));
-        progress(L"saved " + std::to_wstring(d.entries.size()) + L" barcodes to " + o.output);
+        const std::wstring path = save(d, target_of(o, false));
+        progress(L"saved " + barcodes(d.entries.size()) + L" to " + path);
     }
     if (!complete)
         throw ToolError{Outcome::changed, L"the scanner did not deliver every barcode it announced; what it "
@@ -205,35 +217,47 @@ int run_download(const Options& o, const Progress& progress)
     return 0;
 }
 
+// The barcodes a clear would erase, asked about on a console (never on a reading that
+// does not say what the scanner holds: require_contents refuses that first).
+bool agreed_to_erase(const Download& d, const wchar_t* what)
+{
+    if (d.entries.empty())
+        return true;
+    if (!is_console(GetStdHandle(STD_INPUT_HANDLE)))
+        usage_error(std::wstring(what) + L" erases the scanner's " + barcodes(d.entries.size()) +
+                    L"; with nobody at a console to ask, give --yes");
+    const std::wstring question = L"Erase the " + barcodes(d.entries.size()) + L" on the scanner on port " +
+                                  std::to_wstring(d.port) + L" (they are kept in the archive only)?";
+    return confirmed(question);
+}
+
 int run_clear(const Options& o, const Progress& progress)
 {
     std::wstring clock;
-    if (!o.clock.empty()) {
+    if (o.has(opt_clock)) {
+        if (o.has(opt_set_clock))
+            usage_error(L"--clock and --set-clock both set the clock: give one");
         if (!read_clock_text(o.clock))
             usage_error(L"--clock takes twelve digits SSMMHHDDMMYY of a real time, not '" + o.clock + L"'");
         clock = o.clock;
     }
+    ScannerLock lock(o.wait);
     Component component;
     const Download d = find_scanner(component, port_to_try(o.port), progress);
-    if (!o.yes && !d.entries.empty()) {
-        const std::wstring question = L"Erase the " + std::to_wstring(d.entries.size()) +
-                                      L" barcodes on the scanner on port " + std::to_wstring(d.port) +
-                                      L" without saving them?";
-        if (!is_console(GetStdHandle(STD_INPUT_HANDLE)))
-            usage_error(L"clear erases the scanner's barcodes; with nobody at a console to ask, give --yes");
-        if (!confirmed(question)) {
-            progress(L"nothing cleared");
-            return 0;
-        }
+    require_contents(d);
+    if (!o.has(opt_yes) && !agreed_to_erase(d, L"clear")) {
+        progress(L"nothing cleared");
+        return 0;
     }
-    if (o.set_clock)
+    if (o.has(opt_set_clock))
         clock = clock_text(local_now());
-    clear_and_confirm(component, d, clock, progress);
+    archive_and_clear(component, d, Clearing{L"clear", clock, {}}, L"", progress);
     return 0;
 }
 
 int run_setclock(const Options& o, const Progress& progress)
 {
+    ScannerLock lock(o.wait);
     Component component;
     const Download d = find_scanner(component, port_to_try(o.port), progress);
     set_clock_and_check(component, d, progress);
@@ -242,9 +266,12 @@ int run_setclock(const Options& o, const Progress& progress)
 
 int run_params(const Options& o, const Progress& progress)
 {
-    if (o.text.empty() == o.file.empty())
+    const std::wstring given = o.words.empty() ? L"" : o.words[0];
+    if (given.empty() == o.file.empty())
         usage_error(L"params takes the parameter list either as TEXT or with --file FILE");
-    std::wstring text = o.text;
+    if (o.has(opt_yes) && !o.output.empty())
+        usage_error(L"--yes lets the barcodes go and --output saves them: give one");
+    std::wstring text = given;
     if (!o.file.empty()) {
         const std::optional<std::string> bytes = read_file(o.file);
         if (!bytes)
@@ -260,24 +287,164 @@ int run_params(const Options& o, const Progress& progress)
     progress(plan);
     progress(L"programming clears the scanner first");
 
+    ScannerLock lock(o.wait);
     Component component;
-    Download d;
-    if (o.yes) {
-        d = find_scanner(component, port_to_try(o.port), progress);
+    const Clearing how{L"params", L"", text};
+    if (!o.output.empty()) {
+        save_and_clear(component, port_to_try(o.port), target_of(o, true), how, progress);
     } else {
-        if (o.output.empty()) {
-            d = find_scanner(component, port_to_try(o.port), progress);
-            if (!d.entries.empty())
-                usage_error(L"the scanner holds " + std::to_wstring(d.entries.size()) +
-                            L" barcodes: give --output FILE to save them first, or --yes to let them go");
-        } else {
-            d = save_and_clear(component, port_to_try(o.port), target_of(o), false, progress);
-        }
+        const Download d = find_scanner(component, port_to_try(o.port), progress);
+        require_contents(d);
+        if (!o.has(opt_yes) && !d.entries.empty())
+            usage_error(L"the scanner holds " + barcodes(d.entries.size()) +
+                        L": give --output FILE to save them first, or --yes to let them go (to the archive)");
+        archive_and_clear(component, d, how, L"", progress);
     }
-    progress(L"programming the scanner on port " + std::to_wstring(d.port) + L" ...");
-    component.program(d.port, text);
     progress(L"done (the scanner does not report whether it accepted each setting)");
     return 0;
+}
+
+int run_archive(const Options& o, const Progress& progress)
+{
+    const std::wstring verb = o.words.empty() ? L"list" : o.words[0];
+    if (verb == L"list") {
+        if (o.words.size() > 1 || o.given != 0)
+            usage_error(L"archive list takes no more words or options");
+        const std::vector<ArchivedVisit> visits = archived_visits();
+        std::string out = "id                                       downloaded at        scanner           "
+                          "count  command           output\r\n";
+        for (const ArchivedVisit& v : visits) {
+            char line[160];
+            std::snprintf(line, sizeof line, "%-40s %-19s  %-16s  %5zu  %-16s  ", utf8(v.id).c_str(),
+                          utf8(iso_time(v.download.downloaded_at, L' ')).c_str(), utf8(v.download.identity).c_str(),
+                          v.download.entries.size(), utf8(v.command).c_str());
+            out += line + utf8(v.output.empty() ? L"-" : v.output) + "\r\n";
+        }
+        write(STD_OUTPUT_HANDLE, out);
+        progress(std::to_wstring(visits.size()) + L" visits in " + archive_folder());
+        return 0;
+    }
+    if (verb != L"show" || o.words.size() != 2)
+        usage_error(L"archive takes 'list' or 'show ID'");
+    const ArchivedVisit v = archived_visit(o.words[1]);
+    if (o.output.empty()) {
+        write(STD_OUTPUT_HANDLE, render(v.download, o.write));
+        return 0;
+    }
+    const std::wstring path = save(v.download, target_of(o, false));
+    progress(L"wrote " + barcodes(v.download.entries.size()) + L" of visit " + v.id + L" to " + path);
+    return 0;
+}
+
+int run_info(const Options& o, const Progress& progress);
+
+constexpr Command commands[] = {
+    {L"download", opt_port | opt_format | opt_separator | opt_output | opt_append | opt_clear | opt_set_clock, 0, run_download},
+    {L"clear", opt_port | opt_set_clock | opt_clock | opt_yes, 0, run_clear},
+    {L"setclock", opt_port, 0, run_setclock},
+    {L"params", opt_port | opt_yes | opt_file | opt_output | opt_format | opt_separator | opt_append, 1, run_params},
+    {L"archive", opt_format | opt_separator | opt_output, 2, run_archive},
+    {L"info", opt_port, 0, run_info},
+};
+
+const Command* command_named(const std::wstring& name)
+{
+    for (const Command& c : commands)
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+// Options may stand anywhere; --quiet, --help, --version and --wait go with every command.
+Options parse(const std::vector<std::wstring>& args, const Command*& command)
+{
+    Options o;
+    command = nullptr;
+    std::vector<std::pair<const OptionName*, std::wstring>> given;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::wstring& a = args[i];
+        auto value = [&]() -> const std::wstring& {
+            if (i + 1 >= args.size())
+                usage_error(a + L" needs a value");
+            return args[++i];
+        };
+        if (a == L"--quiet")
+            o.quiet = true;
+        else if (a == L"--help" || a == L"-h")
+            o.help = true;
+        else if (a == L"--version")
+            o.version = true;
+        else if (a == L"--wait")
+            o.wait = static_cast<unsigned>(number(value(), L"--wait", 0, 86400));
+        else if (a.rfind(L"--", 0) == 0) {
+            const OptionName* known = nullptr;
+            for (const OptionName& n : option_names)
+                if (a == n.name)
+                    known = &n;
+            if (!known)
+                usage_error(L"there is no option " + a);
+            given.emplace_back(known, known->takes_value ? value() : std::wstring());
+        } else if (o.command.empty()) {
+            o.command = a == L"help" ? (o.help = true, L"") : a;
+        } else {
+            o.words.push_back(a);
+        }
+    }
+    if (o.help || o.version)
+        return o;
+    if (o.command.empty())
+        usage_error(L"no command given");
+    command = command_named(o.command);
+    if (!command)
+        usage_error(L"unknown command '" + o.command + L"'");
+    if (o.words.size() > command->words)
+        usage_error(L"'" + o.words[command->words] + L"' is not an option of " + o.command);
+    for (const auto& [name, text] : given) {
+        if (!(command->options & name->option))
+            usage_error(o.command + L" does not take " + name->name + L"; its options are " +
+                        option_list(command->options) + L", and --quiet, --wait");
+        if (o.has(name->option))
+            usage_error(std::wstring(name->name) + L" is given twice");
+        o.given |= name->option;
+        switch (name->option) {
+        case opt_port: o.port = number(text, L"--port", 0, 32767); break;
+        case opt_format: {
+            const auto f = format_named(text);
+            if (!f)
+                usage_error(L"--format is table, csv, json or upload, not '" + text + L"'");
+            o.write.format = *f;
+            break;
+        }
+        case opt_separator:
+            if (text == L"tab")
+                o.write.separator = '\t';
+            else if (text.size() == 1 && std::wstring(L",;|").find(text[0]) != std::wstring::npos)
+                o.write.separator = static_cast<char>(text[0]);
+            else
+                usage_error(L"--separator is one of , ; | or tab, not '" + text + L"'");
+            break;
+        case opt_output: o.output = text; break;
+        case opt_file: o.file = text; break;
+        case opt_clock: o.clock = text; break;
+        default: break;
+        }
+    }
+    if (!o.output.empty()) {
+        check_output_name(o.output);
+        if (!o.has(opt_format)) {
+            const std::optional<Format> f = format_of_name(o.output);
+            if (!f)
+                usage_error(L"the format of " + o.output +
+                            L" is not known from its extension (.csv, .json): name it with --format");
+            o.write.format = *f;
+        }
+    }
+    if (o.has(opt_separator) && o.write.format != Format::csv)
+        usage_error(L"--separator is for CSV");
+    if (o.has(opt_append) && (o.output.empty() || o.write.format != Format::csv))
+        usage_error(L"--append adds CSV rows to a file: it needs --output FILE in CSV (a workbook or JSON file is "
+                    L"written whole: use a file per visit, e.g. with {date} in its name)");
+    return o;
 }
 
 std::wstring registered_server(HKEY root)
@@ -358,30 +525,21 @@ int run_info(const Options& o, const Progress& progress)
 
 int run(const std::vector<std::wstring>& args)
 {
-    if (!args.empty() && (args[0] == L"--help" || args[0] == L"-h" || args[0] == L"help")) {
-        write(STD_OUTPUT_HANDLE, utf8(usage_text));
-        return 0;
-    }
-    if (!args.empty() && args[0] == L"--version") {
+    const Command* command = nullptr;
+    const Options o = parse(args, command);
+    if (o.version) {
         write(STD_OUTPUT_HANDLE, "qmxclicker " QMX_VERSION "\r\n");
         return 0;
     }
-    const Options o = parse(args);
+    if (o.help) {
+        write(STD_OUTPUT_HANDLE, utf8(usage_text));
+        return 0;
+    }
     const Progress progress = [&](const std::wstring& text) {
         if (!o.quiet)
             message(text);
     };
-    if (o.command == L"download")
-        return run_download(o, progress);
-    if (o.command == L"clear")
-        return run_clear(o, progress);
-    if (o.command == L"setclock")
-        return run_setclock(o, progress);
-    if (o.command == L"params")
-        return run_params(o, progress);
-    if (o.command == L"info")
-        return run_info(o, progress);
-    usage_error(L"unknown command '" + o.command + L"'");
+    return command->run(o, progress);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
+
 namespace qmx::tool {
 
 namespace {
@@ -108,6 +110,7 @@ void Component::check(HRESULT hr, const wchar_t* member)
     if (SUCCEEDED(hr))
         return;
     std::wstring description = error_description();
+    clicker_->close_clicker();
     if (HRESULT_FACILITY(hr) == FACILITY_CONTROL) {
         const long number = HRESULT_CODE(hr);
         throw ToolError{Outcome::component, L"error " + std::to_wstring(number) + L": " + description, number};
@@ -144,6 +147,7 @@ Download Component::download(std::optional<int> start_port)
     if (!d.found)
         return d;
     check(clicker_->get_num_barcodes(&count), L"num_barcodes");
+    d.reported = count;
     Value serial;
     check(clicker_->get_serial(&serial.v), L"serial");
     d.identity = serial.text();
@@ -152,7 +156,7 @@ Download Component::download(std::optional<int> start_port)
         d.clock_valid = d.upload[19] == L'H';
         d.clock_digits = d.upload.substr(20, 12);
     }
-    for (short k = 1; k <= count; ++k) {
+    for (short k = 1; k <= std::min<short>(count, 500); ++k) {
         Entry e;
         e.number = k;
         check(clicker_->put_get_barcode(k), L"get_barcode");

@@ -21,6 +21,7 @@ enum class Outcome {
     output = 4,      // the output could not be written; the scanner was not touched
     changed = 5,     // the scanner's contents changed between downloads; nothing cleared
     not_cleared = 6, // the clear (or clock setting) was not confirmed
+    busy = 7,        // another visit holds the scanner or the output file; nothing touched
 };
 
 struct ToolError {
@@ -64,6 +65,8 @@ public:
 
 private:
     void put_port(std::optional<int> port);
+    // Throws the failure as a ToolError; a failed member may leave the port open, which
+    // would keep the scanner from the next visit, so the port is released first.
     void check(HRESULT hr, const wchar_t* member);
 
     ComPtr<_Clicker> clicker_;

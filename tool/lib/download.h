@@ -24,6 +24,7 @@ struct Download {
     std::wstring clock_digits; // SSMMHHDDMMYY
     bool clock_valid = false;
     std::wstring upload;       // alldata, as returned
+    int reported = 0;          // num_barcodes: negative when the library answered with an error
     std::vector<Entry> entries;
     double downloaded_at = 0;  // the PC's local time, automation DATE
 
@@ -35,10 +36,28 @@ struct Download {
                 return false;
         return true;
     }
+    // The scanner said what it holds: a count of 0 to 500, as many entries as that, and the
+    // same count in the upload string's header. A library error read as "0 barcodes"
+    // would otherwise let a clear through.
+    bool contents_reported() const
+    {
+        if (reported < 0 || reported > 500 || entries.size() != static_cast<std::size_t>(reported))
+            return false;
+        if (upload.size() < 36)
+            return false;
+        int header = 0;
+        for (std::size_t k = 32; k < 36; ++k) {
+            if (upload[k] < L'0' || upload[k] > L'9')
+                return false;
+            header = header * 10 + (upload[k] - L'0');
+        }
+        return header == reported;
+    }
     // Same scanner, same barcodes: what the second download of a visit must show.
     bool same_contents(const Download& other) const
     {
-        return found == other.found && identity == other.identity && entries == other.entries;
+        return found == other.found && identity == other.identity && reported == other.reported &&
+               entries == other.entries;
     }
 };
 

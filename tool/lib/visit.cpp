@@ -1,6 +1,8 @@
 #include "lib/visit.h"
 
+#include "lib/archive.h"
 #include "lib/output_file.h"
+#include "lib/output_name.h"
 #include "lib/settings.h"
 #include "lib/system.h"
 #include "lib/text.h"
@@ -21,21 +23,21 @@ std::wstring barcodes(std::size_t n)
     return std::to_wstring(n) + (n == 1 ? L" barcode" : L" barcodes");
 }
 
-std::string content_for(const Download& d, const Target& target)
+std::string content_for(const Download& d, const Target& target, const std::wstring& path)
 {
     if (!target.append)
         return render(d, target.options);
     const std::string header = csv_header(target.options.separator);
-    std::optional<std::string> old = read_file(target.path);
+    std::optional<std::string> old = read_file(path);
     if (!old || old->empty())
-        return header + csv_rows(d, target.options.separator);
+        return header + csv_rows(d, target.options);
     if (old->compare(0, header.size(), header) != 0)
-        throw ToolError{Outcome::output, target.path + L" does not begin with the header " +
+        throw ToolError{Outcome::output, path + L" does not begin with the header " +
                                              from_utf8(header.substr(0, header.size() - 2)) +
                                              L"; rows are appended only to a file of the same columns"};
     if (old->back() != '\n')
         *old += "\r\n";
-    return *old + csv_rows(d, target.options.separator);
+    return *old + csv_rows(d, target.options);
 }
 
 } // namespace
@@ -61,50 +63,83 @@ Download find_scanner(Component& component, std::optional<int> port, const Progr
     return d;
 }
 
-void save(const Download& d, const Target& target)
+void require_contents(const Download& d)
 {
-    const std::string content = content_for(d, target);
-    write_durably(target.path, content);
-    if (read_file(target.path) != content)
-        throw ToolError{Outcome::output, target.path + L" does not read back as written"};
+    if (!d.contents_reported())
+        throw ToolError{Outcome::changed, L"the scanner did not report its contents (it answered " +
+                                              std::to_wstring(d.reported) + L" for its count); nothing cleared"};
+    if (!d.complete())
+        throw ToolError{Outcome::changed, L"the scanner announced " + barcodes(d.entries.size()) +
+                                              L" but did not deliver them all; nothing cleared, run again"};
 }
 
-Download save_and_clear(Component& component, std::optional<int> port, const Target& target, bool set_clock,
-                        const Progress& progress, const Download* shown)
+std::wstring save(const Download& d, const Target& target)
 {
-    Download first = find_scanner(component, port, progress);
-    if (shown && (first.port != shown->port || !first.same_contents(*shown)))
-        throw ToolError{Outcome::changed, L"the scanner no longer holds what was shown (it now has " +
-                                              barcodes(first.entries.size()) + L"); nothing saved or cleared"};
-    if (!first.complete())
-        throw ToolError{Outcome::changed, L"the scanner announced " + barcodes(first.entries.size()) +
-                                              L" but did not deliver them all; nothing cleared, run again"};
-    save(first, target);
-    progress(L"saved " + barcodes(first.entries.size()) + L" to " + target.path);
+    const std::wstring path = expand_output_name(target.path, d);
+    create_folders(folder_of(path));
+    FileLock lock(path, target.wait_seconds);
+    if (target.keep_existing && !target.append && file_exists(path))
+        throw ToolError{Outcome::usage, path + L" exists already, and a visit that clears never replaces a file: "
+                                               L"add to it with --append (CSV), or give a new name (e.g. with {date} "
+                                               L"and {time}); nothing cleared"};
+    const std::string content = content_for(d, target, path);
+    write_durably(path, content);
+    if (read_file(path) != content)
+        throw ToolError{Outcome::output, path + L" does not read back as written"};
+    return path;
+}
+
+std::wstring archive_and_clear(Component& component, const Download& first, const Clearing& how,
+                               const std::wstring& output, const Progress& progress)
+{
+    require_contents(first);
     progress(L"checking: downloading again from " + on_port(first.port) + L" ...");
     const Download second = component.download(first.port);
     if (!second.found || second.port != first.port || !first.same_contents(second))
         throw ToolError{Outcome::changed, L"the scanner's contents changed between two downloads; nothing cleared, "
-                                          L"run again (" + target.path + L" holds the first download)"};
-    clear_and_confirm(component, first, set_clock ? clock_text(local_now()) : std::wstring(), progress);
-    return first;
+                                          L"run again" +
+                                              (output.empty() ? L"" : L" (" + output + L" holds the first download)")};
+    const std::wstring archived = archive_visit(second, how.command, output);
+    progress(L"archived " + barcodes(second.entries.size()) + L" in " + archived);
+    // A barcode scanned from here until the clear cannot be seen by any download.
+    if (how.parameters) {
+        progress(L"programming the scanner on " + on_port(first.port) +
+                 L" (it clears first; keep the scanner still until this is done) ...");
+        component.program(first.port, *how.parameters);
+    } else {
+        progress(L"clearing the scanner on " + on_port(first.port) +
+                 (how.clock_text.empty() ? L"" : L" and setting its clock") +
+                 L" (keep the scanner still until this is done) ...");
+        component.empty_scanner(first.port, how.clock_text);
+    }
+    progress(L"confirming: downloading from " + on_port(first.port) + L" ...");
+    const Download after = component.download(first.port);
+    if (!after.found || after.port != first.port)
+        throw ToolError{Outcome::not_cleared, L"the scanner no longer answers on " + on_port(first.port) +
+                                                  L"; whether it was cleared is not known (its barcodes are in " +
+                                                  archived + L")"};
+    if (!after.contents_reported() || !after.entries.empty())
+        throw ToolError{Outcome::not_cleared, L"the clear did not take: the scanner still holds " +
+                                                  (after.contents_reported() ? barcodes(after.entries.size())
+                                                                             : std::wstring(L"an unknown count")) +
+                                                  L" (what it held is in " + archived + L")"};
+    progress(L"the scanner is empty");
+    return archived;
 }
 
-void clear_and_confirm(Component& component, const Download& d, const std::wstring& clock_text,
-                       const Progress& progress)
+Saved save_and_clear(Component& component, std::optional<int> port, const Target& target, const Clearing& how,
+                     const Progress& progress, const Download* shown)
 {
-    progress(L"clearing the scanner on " + on_port(d.port) + (clock_text.empty() ? L"" : L" and setting its clock") +
-             L" ...");
-    component.empty_scanner(d.port, clock_text);
-    progress(L"confirming: downloading from " + on_port(d.port) + L" ...");
-    const Download after = component.download(d.port);
-    if (!after.found || after.port != d.port)
-        throw ToolError{Outcome::not_cleared, L"the scanner no longer answers on " + on_port(d.port) +
-                                                  L"; whether it was cleared is not known"};
-    if (!after.entries.empty())
-        throw ToolError{Outcome::not_cleared, L"the clear did not take: the scanner still holds " +
-                                                  barcodes(after.entries.size())};
-    progress(L"the scanner is empty");
+    Saved saved{find_scanner(component, port, progress), {}, {}};
+    const Download& first = saved.download;
+    if (shown && (first.port != shown->port || !first.same_contents(*shown)))
+        throw ToolError{Outcome::changed, L"the scanner no longer holds what was shown (it now has " +
+                                              barcodes(first.entries.size()) + L"); nothing saved or cleared"};
+    require_contents(first);
+    saved.path = save(first, target);
+    progress(L"saved " + barcodes(first.entries.size()) + L" to " + saved.path);
+    saved.archive = archive_and_clear(component, first, how, saved.path, progress);
+    return saved;
 }
 
 Download set_clock_and_check(Component& component, const Download& d, const Progress& progress)

@@ -23,29 +23,6 @@ std::string csv_field(const std::string& text, char separator)
     return quoted + '"';
 }
 
-std::string json_string(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + '"';
-}
-
 // For the table: control characters would move a console's cursor.
 std::string readable(const std::wstring& text)
 {
@@ -115,6 +92,29 @@ std::string json(const Download& d)
 
 } // namespace
 
+std::string json_string(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + '"';
+}
+
 std::optional<Format> format_named(std::wstring_view name)
 {
     for (Format f : {Format::table, Format::csv, Format::json, Format::upload})
@@ -145,8 +145,9 @@ std::string csv_header(char separator)
     return line + "\r\n";
 }
 
-std::string csv_rows(const Download& d, char separator)
+std::string csv_rows(const Download& d, const WriteOptions& options)
 {
+    const char separator = options.separator;
     const std::string scanner = csv_field(utf8(d.identity), separator);
     const std::string downloaded = utf8(iso_time(d.downloaded_at));
     std::string out;
@@ -162,7 +163,7 @@ std::string render(const Download& d, const WriteOptions& options)
 {
     switch (options.format) {
     case Format::table: return table(d);
-    case Format::csv: return csv_header(options.separator) + csv_rows(d, options.separator);
+    case Format::csv: return csv_header(options.separator) + csv_rows(d, options);
     case Format::json: return json(d);
     case Format::upload: return utf8(d.upload);
     }

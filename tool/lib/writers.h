@@ -24,8 +24,11 @@ struct WriteOptions {
 // The whole document for one download.
 std::string render(const Download& d, const WriteOptions& options);
 
+// A JSON string of UTF-8 text, control characters escaped.
+std::string json_string(const std::string& text);
+
 // CSV in parts, for appending to a file that has its header already.
 std::string csv_header(char separator);
-std::string csv_rows(const Download& d, char separator);
+std::string csv_rows(const Download& d, const WriteOptions& options);
 
 } // namespace qmx::tool

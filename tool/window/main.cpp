@@ -95,6 +95,7 @@ struct Result {
 
 void run_job(Job& job, Result& result, const Progress& progress)
 {
+    ScannerLock lock(default_wait_seconds);
     Component component;
     switch (job.kind) {
     case Kind::download:
@@ -102,20 +103,22 @@ void run_job(Job& job, Result& result, const Progress& progress)
         break;
     case Kind::save_and_clear:
     case Kind::program: {
+        const Clearing how = job.kind == Kind::program
+                                 ? Clearing{L"window: program parameters", L"", job.parameters}
+                                 : Clearing{L"window: save and clear", L"", {}};
         Download d;
         if (job.kind == Kind::save_and_clear || job.save_first) {
-            d = save_and_clear(component, job.port, job.target, false, progress, job.shown ? &*job.shown : nullptr);
+            d = save_and_clear(component, job.port, job.target, how, progress, job.shown ? &*job.shown : nullptr)
+                    .download;
             result.saved = d.entries.size();
         } else {
             d = find_scanner(component, job.port, progress);
+            archive_and_clear(component, d, how, L"", progress);
         }
         d.entries.clear();
         result.download = d;
-        if (job.kind == Kind::program) {
+        if (job.kind == Kind::program)
             result.programmed = check_parameter_list(job.parameters).size();
-            progress(L"programming the scanner on port " + std::to_wstring(d.port) + L" ...");
-            component.program(d.port, job.parameters);
-        }
         break;
     }
     case Kind::set_clock:
