@@ -28,12 +28,13 @@ as_root() {
 # win32 tree also makes the installers, and its suites run the x86-64 surrogate client
 # and a 64-bit prefix with its 32-bit side, so it needs wixl, both compilers and both
 # Wines. Both Windows trees check their files with scripts/check_pe.py (Debian's python3
-# with its pefile), and their tests run on a virtual X display (xvfb) for the window.
+# with its pefile), and their tests run on a virtual X display (xvfb) for the window; the
+# fault campaign reads the workbooks the tool writes with python3-openpyxl.
 declare -A package_kinds=(
     [build]="cmake ninja-build g++ python3 googletest libgmock-dev libgtest-dev"
     [sanitize]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev"
-    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools python3-pefile xvfb"
+    [win64]="g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools python3-pefile python3-openpyxl xvfb"
     [win32]="g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 wine64-tools wine32:i386 wixl msitools python3-pefile xvfb"
     [emulator]="qemu-system-x86 e2fsprogs xz-utils"
     [sign]="osslsigncode openssl"
