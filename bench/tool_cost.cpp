@@ -1,9 +1,14 @@
 // What the tools' safe visit costs beyond a bare host's: a host's alldata + EmptyScanner
 // against save_and_clear (the procedure of qmxclicker download --clear), both in this
 // process on the simulated scanner holding 500 barcodes; and writing 500 entries as CSV and
-// JSON. Prints "host_wall_ms tool_wall_ms host_cpu_ms tool_cpu_ms host_waits tool_waits
-// csv_ms json_ms save_ms", or a line starting "impossible" and exit 1 when a reading cannot be true.
+// JSON; what the archive adds to the visit (writing one visit of 500 entries) and what its
+// two locks cost, with the disk's own cost of one durable write of as many bytes beside it.
+// Prints "host_wall_ms tool_wall_ms host_cpu_ms tool_cpu_ms host_waits tool_waits csv_ms
+// json_ms save_ms archive_ms lock_ms flush_ms", or a line starting "impossible" and exit 1
+// when a reading cannot be true.
+#include "lib/archive.h"
 #include "lib/component.h"
+#include "lib/output_file.h"
 #include "lib/visit.h"
 #include "lib/writers.h"
 #include "timing.h"
@@ -56,7 +61,7 @@ int main(int argc, char** argv)
     SetEnvironmentVariableA("QMX_SIM_SCENARIO", (folder + "\\scenario.txt").c_str());
     SetEnvironmentVariableA("QMX_SIM_LOG", (folder + "\\calls.log").c_str());
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    double save_ms = 0, host_wall = 0, tool_wall = 0, host_cpu = 0, tool_cpu = 0, csv_ms = 0, json_ms = 0;
+    double save_ms = 0, archive_ms = 0, lock_ms = 0, flush_ms = 0, host_wall = 0, tool_wall = 0, host_cpu = 0, tool_cpu = 0, csv_ms = 0, json_ms = 0;
     int host_waits = 0, tool_waits = 0;
     try {
         using namespace qmx::tool;
@@ -103,7 +108,8 @@ int main(int argc, char** argv)
         Target target{std::wstring(clear_log) + L"\\visit.csv", WriteOptions{Format::csv, ','}, false};
         w = wall_ms();
         c = thread_cpu_ms();
-        const Download saved = save_and_clear(component, 3, target, false, [](const std::wstring&) {});
+        const Download saved =
+            save_and_clear(component, 3, target, Clearing{L"bench", L"", {}}, [](const std::wstring&) {}).download;
         tool_wall = wall_ms() - w;
         tool_cpu = thread_cpu_ms() - c;
         tool_waits = waits_in(unix_folder + "/calls.log") - host_waits - before;
@@ -111,6 +117,30 @@ int main(int argc, char** argv)
         w = wall_ms();
         save(saved, target);
         save_ms = wall_ms() - w;
+
+        // Median of 21 of each: an archived visit, and taking both locks of a visit.
+        std::vector<double> archive_times, lock_times, flush_times;
+        const std::string bytes(render(saved, WriteOptions{Format::json, ','}).size() + 40 * 500, 'x');
+        for (int run = 0; run < 21; ++run) {
+            w = wall_ms();
+            DeleteFileW(archive_visit(saved, L"bench", L"").c_str());
+            archive_times.push_back(wall_ms() - w);
+            w = wall_ms();
+            write_durably(target.path + L".flush", bytes);
+            flush_times.push_back(wall_ms() - w);
+            w = wall_ms();
+            {
+                ScannerLock scanner(0);
+                FileLock file(target.path, 0);
+            }
+            lock_times.push_back(wall_ms() - w);
+        }
+        std::nth_element(archive_times.begin(), archive_times.begin() + 10, archive_times.end());
+        std::nth_element(lock_times.begin(), lock_times.begin() + 10, lock_times.end());
+        std::nth_element(flush_times.begin(), flush_times.begin() + 10, flush_times.end());
+        archive_ms = archive_times[10];
+        flush_ms = flush_times[10];
+        lock_ms = lock_times[10];
 
         // Median of 21 renderings of each.
         for (Format f : {Format::csv, Format::json}) {
@@ -133,13 +163,13 @@ int main(int argc, char** argv)
     }
     // The visit makes strictly more calls and waits than the bare host.
     if (save_ms <= 0 || host_wall <= 0 || tool_wall <= host_wall || tool_cpu < host_cpu || host_cpu < 0 || tool_waits <= host_waits ||
-        csv_ms <= 0 || json_ms <= 0) {
+        csv_ms <= 0 || json_ms <= 0 || archive_ms <= 0 || lock_ms < 0 || flush_ms <= 0) {
         std::printf("impossible: host %.0f ms / %.1f ms cpu / %d waits, tool %.0f ms / %.1f ms cpu / %d waits\n",
                     host_wall, host_cpu, host_waits, tool_wall, tool_cpu, tool_waits);
         return 1;
     }
-    std::printf("%.0f %.0f %.1f %.1f %d %d %.3f %.3f %.3f\n", host_wall, tool_wall, host_cpu, tool_cpu, host_waits,
-                tool_waits, csv_ms, json_ms, save_ms);
+    std::printf("%.0f %.0f %.1f %.1f %d %d %.3f %.3f %.3f %.3f %.3f %.3f\n", host_wall, tool_wall, host_cpu, tool_cpu,
+                host_waits, tool_waits, csv_ms, json_ms, save_ms, archive_ms, lock_ms, flush_ms);
     CoUninitialize();
     return 0;
 }

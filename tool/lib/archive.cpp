@@ -154,15 +154,19 @@ std::wstring identity_for_name(const std::wstring& identity)
 
 std::wstring archive_folder()
 {
-    wchar_t* local = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local)) && local)
-        folder = std::wstring(local) + L"\\QMXClicker\\archive";
-    CoTaskMemFree(local);
-    if (folder.empty())
+    // The shell's folder lookup costs milliseconds; it does not change while a tool runs.
+    static const std::wstring known = [] {
+        wchar_t* local = nullptr;
+        std::wstring folder;
+        if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local)) && local)
+            folder = std::wstring(local) + L"\\QMXClicker\\archive";
+        CoTaskMemFree(local);
+        return folder;
+    }();
+    if (known.empty())
         throw ToolError{Outcome::output, L"the archive has no folder: the user's local application data folder is "
                                          L"unknown; nothing cleared"};
-    return folder;
+    return known;
 }
 
 std::wstring archive_visit(const Download& d, const std::wstring& command, const std::wstring& output)
