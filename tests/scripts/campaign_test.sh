@@ -6,6 +6,7 @@ set -uo pipefail
 cd "$(dirname "$0")" || exit 1
 /usr/bin/python3 - ../../scripts/campaign <<'PY'
 import importlib.machinery, importlib.util, shutil, sys, tempfile
+sys.dont_write_bytecode = True  # nothing written beside the script
 from pathlib import Path
 
 loader = importlib.machinery.SourceFileLoader("campaign", sys.argv[1])
