@@ -40,8 +40,9 @@ settings='HKCU\Software\QMXClicker'
 # The clear after the save on the port found; the clock; the parameters (after a second save
 # and clear); the port and the window's size remembered.
 run download "" "$work/app" '[ "$(grep -m1 -B8 csp2ClearData calls.log | grep ^csp2Init | tail -n1)" = "csp2Init 3 -> 0" ] && logged ^csp2SetTime && logged "^csp2SetParam 10 05 " && logged "^csp2SetParam 22 01 " && "$wine" reg query "$settings" | tr -d "\r" | grep -q "LastPort.*0x3" && "$wine" reg query "$settings" /v WindowWidth >/dev/null'
-python3 - "$work/download/download.bmp" "$build/screenshots/qmxclickerw-download.png" <<'P' || failures=$((failures + 1))
-# The screenshot as a PNG: the BMP's rows bottom-up in BGR, written as RGB rows top-down.
+# png BMP PNG: the screenshot as a PNG, the BMP's rows bottom-up in BGR written as RGB rows top-down.
+png() {
+/usr/bin/python3 - "$1" "$2" <<'P' || failures=$((failures + 1))
 import struct, sys, zlib
 bmp = open(sys.argv[1], "rb").read()
 offset, = struct.unpack_from("<I", bmp, 10)
@@ -54,6 +55,19 @@ open(sys.argv[2], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(
                               + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
 print("ok   screenshot: %s (%dx%d)" % (sys.argv[2], width, height))
 P
+}
+png "$work/download/download.bmp" "$build/screenshots/qmxclickerw-download.png"
+# Barcodes scanned after Save and clear (the 5th read finds them): programming without saving
+# asks, No leaves them (one programming only), Yes archives and programs.
+scanned_later='port 3
+barcode 10 2026-12-08 09:00:00 2001234567893
+barcode 20 2026-12-08 09:00:10 FIRST-2
+scan-after-read 4 20 2026-12-10 09:00:00 NEW-1
+scan-after-read 4 20 2026-12-10 09:00:05 NEW-2'
+run program "$scanned_later" "$work/app" '[ "$(grep -c ^csp2ClearData calls.log)" = 2 ] && [ "$(grep -c ^csp2SetParam calls.log)" = 2 ]'
+png "$work/program/archive.bmp" "$build/screenshots/qmxclickerw-archive.png"
+run unreported $'barcode 10 2026-12-08 09:00:00 2001234567893\nread-data 3 -7' "$work/app" '! logged csp2ClearData && ! logged csp2SetParam'
+run noarchive "" "$work/app" '! logged csp2ClearData'
 run none "port none" "$work/app" '! logged "csp2Init [0-9]* -> 0"'
 run nolib "" "$work/nolib" '[ ! -s calls.log ]'
 

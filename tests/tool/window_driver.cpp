@@ -5,7 +5,9 @@
 //
 //   window_driver CASE PROGRAM OUT_FOLDER [TIME_SCALE]
 //   CASE: download (the default scanner: download, sort, screenshot, save, set clock,
-//         save and clear), none (no scanner answers), nolib (no csp2.DLL)
+//         save and clear), program (barcodes scanned after Save and clear, programmed
+//         without saving; the archive), unreported (a count in error), noarchive (the
+//         archive cannot be written), none (no scanner answers), nolib (no csp2.DLL)
 #include <windows.h>
 
 #include <commctrl.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -121,12 +124,15 @@ std::wstring cell(HWND list, int row, int column)
     return remote.read_text(sizeof item, text_room - 1);
 }
 
-std::vector<std::vector<std::wstring>> rows(HWND list)
+std::vector<std::vector<std::wstring>> rows(HWND list, int columns = 4)
 {
     std::vector<std::vector<std::wstring>> all;
     const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int r = 0; r < count; ++r)
-        all.push_back({cell(list, r, 0), cell(list, r, 1), cell(list, r, 2), cell(list, r, 3)});
+    for (int r = 0; r < count; ++r) {
+        all.emplace_back();
+        for (int c = 0; c < columns; ++c)
+            all.back().push_back(cell(list, r, c));
+    }
     return all;
 }
 
@@ -152,14 +158,16 @@ bool job_done(HWND window, bool see_start = true)
     return wait_for([&] { return IsWindowEnabled(download) != FALSE; }, 60);
 }
 
-// The message box the program shows, its text, and then the button pressed.
-std::wstring answer_box(int button)
+// The message box the program shows, its text, and then (after `meanwhile`) the button pressed.
+std::wstring answer_box(int button, const std::function<void(const std::wstring&)>& meanwhile = {})
 {
     HWND box = nullptr;
     wait_for([&] { return (box = find(L"#32770", L"QMXClicker Scanner")) != nullptr; }, 30);
     if (!box)
         return L"(no message box)";
     const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
+    if (meanwhile)
+        meanwhile(text);
     PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
     wait_for([&] { return !IsWindow(box); }, 10);
     return text;
@@ -218,6 +226,40 @@ void click_header(HWND list, int column)
     Sleep(300 * scale);
 }
 
+// Types the name into the common file dialog the program opened, and presses Save.
+bool save_as(const std::wstring& path, const std::string& what)
+{
+    HWND dialog = nullptr;
+    wait_for([&] { return (dialog = find(L"#32770", L"Save barcodes")) != nullptr; }, 30);
+    check(dialog != nullptr, what + " opens the file dialog");
+    if (!dialog)
+        return false;
+    // The name box: an edit inside the combo box of id 0x47C.
+    HWND name = nullptr;
+    EnumChildWindows(
+        dialog,
+        [](HWND w, LPARAM found) WINAPI -> BOOL {
+            wchar_t type[16] = {};
+            GetClassNameW(w, type, 16);
+            if (GetDlgCtrlID(w) != 0x47C || wcscmp(type, L"Edit") != 0)
+                return TRUE;
+            *reinterpret_cast<HWND*>(found) = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&name));
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    wait_for([&] { return !IsWindow(dialog); }, 10);
+    return true;
+}
+
+// The file Save and clear's question names.
+std::wstring file_in_question(const std::wstring& question)
+{
+    const auto from = question.find(L"saved first to\n"), to = question.find(L"\nthen", from);
+    return from == std::wstring::npos || to == std::wstring::npos ? L"" : question.substr(from + 15, to - from - 15);
+}
+
 void download_case(HWND window, const std::wstring& out)
 {
     const HWND list = GetDlgItem(window, 301), status = GetDlgItem(window, 302), state = GetDlgItem(window, 300);
@@ -247,25 +289,7 @@ void download_case(HWND window, const std::wstring& out)
     // Save... and the file dialog: the name typed, then Save.
     const std::wstring json = out + L"\\saved.json";
     press(window, 201);
-    HWND dialog = nullptr;
-    wait_for([&] { return (dialog = find(L"#32770", L"Save barcodes")) != nullptr; }, 30);
-    check(dialog != nullptr, "Save... opens the file dialog");
-    if (dialog) {
-        // The name box: an edit inside the combo box of id 0x47C.
-        HWND name = nullptr;
-        EnumChildWindows(
-            dialog,
-            [](HWND w, LPARAM found) WINAPI -> BOOL {
-                wchar_t type[16] = {};
-                GetClassNameW(w, type, 16);
-                if (GetDlgCtrlID(w) != 0x47C || wcscmp(type, L"Edit") != 0)
-                    return TRUE;
-                *reinterpret_cast<HWND*>(found) = w;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&name));
-        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(json.c_str()));
-        PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    if (save_as(json, "Save...")) {
         wait_for([&] { return contains(text_of(state), L"Saved 6 barcodes"); }, 20);
         const std::string saved = file_text(json);
         check(saved.find("\"scanner\": \"00126B3FA21904C7\"") != std::string::npos &&
@@ -281,9 +305,7 @@ void download_case(HWND window, const std::wstring& out)
     const std::wstring question = answer_box(IDYES);
     check(contains(question, L"Clear the 6 barcodes from the scanner on port 3?"),
           "Save and clear asks, naming the count and the file", question);
-    const auto from = question.find(L"saved first to\n"), to = question.find(L"\nthen", from);
-    const std::wstring path =
-        from == std::wstring::npos || to == std::wstring::npos ? L"" : question.substr(from + 15, to - from - 15);
+    const std::wstring path = file_in_question(question);
     check(job_done(window), "Save and clear runs");
     check(contains(text_of(state), (L"Saved 6 barcodes to " + path + L" and cleared").c_str()) &&
               SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 0 && status_part(status, 3) == L"0 barcodes",
@@ -313,6 +335,141 @@ void download_case(HWND window, const std::wstring& out)
     }
 }
 
+// Program parameters... with the text given and "Save and clear first" unticked.
+void program_unsaved(HWND window, const wchar_t* text)
+{
+    press(window, 204);
+    HWND parameters = nullptr;
+    wait_for([&] { return (parameters = find(L"#32770", L"Program parameters")) != nullptr; }, 30);
+    check(parameters != nullptr, "Program parameters... opens");
+    if (!parameters)
+        return;
+    SendMessageW(GetDlgItem(parameters, 403), BM_SETCHECK, BST_UNCHECKED, 0);
+    SendMessageW(GetDlgItem(parameters, 400), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    PostMessageW(GetDlgItem(parameters, IDOK), BM_CLICK, 0, 0);
+}
+
+// Two barcodes, Save and clear (its default folder gone meanwhile), then two more scanned
+// (the scenario's scan-after-read) that the list does not show: programming without saving
+// asks about those two, No keeps them, Yes erases them into the archive, and the archive
+// dialog lists both visits and writes one out again.
+void program_case(HWND window, const std::wstring& out)
+{
+    const HWND list = GetDlgItem(window, 301), state = GetDlgItem(window, 300);
+    press(window, 200);
+    check(job_done(window) && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 2, "the scanner holds two barcodes");
+
+    // The default folder removed while the question is open: the save makes it again.
+    press(window, 202);
+    bool folder_gone = false;
+    const std::wstring question = answer_box(IDYES, [&](const std::wstring& text) {
+        const std::filesystem::path folder = std::filesystem::path(file_in_question(text)).parent_path();
+        std::error_code ignored;
+        for (const auto& file : std::filesystem::directory_iterator(folder, ignored))
+            if (file.path().filename().wstring().starts_with(L"barcodes "))
+                std::filesystem::remove(file.path(), ignored);
+        folder_gone = !folder.empty() && RemoveDirectoryW(folder.c_str());
+    });
+    check(contains(question, L"Keep the scanner still until it is done"), "Save and clear's question says what cannot be prevented",
+          question);
+    check(wait_for([&] { return contains(text_of(state), L"keep the scanner still"); }, 30),
+          "the state line says it while the scanner clears", text_of(state));
+    const std::wstring path = file_in_question(question);
+    check(job_done(window, false) && contains(text_of(state), L"Saved 2 barcodes to ") &&
+              file_text(path).find("FIRST-2") != std::string::npos,
+          "saved (into the default folder made again) and cleared", text_of(state));
+    check(folder_gone, "the default folder was gone before the save");
+
+    // The scanner now holds the two new barcodes the list does not show.
+    const std::vector<std::wstring> answers = {L"no", L"yes"};
+    for (const std::wstring& answer : answers) {
+        program_unsaved(window, L"0210052201");
+        job_done(window);
+        const std::wstring asked = answer_box(answer == L"yes" ? IDYES : IDNO);
+        check(contains(asked, L"The scanner holds 2 barcodes now. Programming erases them; they are kept only in the archive."),
+              "unticked: the question names the count the scanner holds now", asked);
+        if (answer == L"no") {
+            const auto shown = rows(list);
+            check(contains(text_of(state), L"Not programmed: the scanner on port 3 still holds its 2 barcodes") &&
+                      shown.size() == 2 && shown[0][1] == L"NEW-1" && shown[1][1] == L"NEW-2",
+                  "No: not programmed, the list shows what the scanner holds", text_of(state));
+        } else {
+            check(job_done(window) && contains(text_of(state), L"Programmed 2 parameters into the scanner on port 3"),
+                  "Yes: programmed", text_of(state));
+        }
+    }
+
+    // File > Archive...: newest first, and Save... writes a visit out again; a file another
+    // visit holds is refused in plain words.
+    PostMessageW(window, WM_COMMAND, 207, 0);
+    HWND archive = nullptr;
+    wait_for([&] { return (archive = find(L"#32770", L"Archive")) != nullptr; }, 30);
+    check(archive != nullptr, "File > Archive... opens the archive");
+    if (!archive)
+        return;
+    const auto visits = rows(GetDlgItem(archive, 500), 5);
+    Sleep(1000 * scale); // painted
+    check(screenshot(archive, out + L"\\archive.bmp"), "screenshot of the archive taken");
+    check(visits.size() >= 2 && visits[0][1] == L"00126B3FA21904C7" && visits[0][2] == L"2" &&
+              visits[0][3] == L"window: program parameters" && visits[0][4].empty() && visits[1][2] == L"2" &&
+              visits[1][3] == L"window: save and clear" && visits[1][4] == path,
+          "the archive lists the two visits, newest first, with scanner, count, command and file",
+          visits.empty() ? L"" : visits[0][3] + L" | " + visits[0][4]);
+    const std::wstring held = out + L"\\held.csv";
+    const HANDLE lock = CreateFileW((held + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    press(archive, 501);
+    save_as(held, "the archive's Save...");
+    const std::wstring refused = answer_box(IDOK);
+    check(contains(refused, L"Another visit") && contains(refused, L"try again when it is done"),
+          "a file another visit writes: said in plain words", refused);
+    CloseHandle(lock);
+    const std::wstring again = out + L"\\archived.json";
+    press(archive, 501);
+    save_as(again, "the archive's Save...");
+    wait_for([&] { return contains(text_of(state), L"Saved 2 barcodes of the visit"); }, 20);
+    const std::string json = file_text(again);
+    check(json.find("\"barcode\": \"NEW-1\"") != std::string::npos && json.find("\"barcode\": \"NEW-2\"") != std::string::npos &&
+              GetFileAttributesW(held.c_str()) == INVALID_FILE_ATTRIBUTES,
+          "the erased barcodes written out again as the file's type names", text_of(state));
+    PostMessageW(GetDlgItem(archive, IDCANCEL), BM_CLICK, 0, 0);
+    wait_for([&] { return !IsWindow(archive); }, 10);
+}
+
+// A count in error: programming without saving never asks, it says so and clears nothing.
+void unreported_case(HWND window)
+{
+    program_unsaved(window, L"0210052201");
+    job_done(window);
+    const std::wstring box = answer_box(IDOK);
+    check(contains(box, L"Nothing was cleared") && contains(box, L"did not report its contents"),
+          "a count in error is an error, not a question", box);
+}
+
+// The archive folder is a file: the barcodes are saved, the scanner is not cleared.
+void noarchive_case(HWND window)
+{
+    wchar_t local[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+    const std::wstring folder = std::wstring(local) + L"\\QMXClicker", archive = folder + L"\\archive",
+                       aside = archive + L".aside";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const bool moved = MoveFileW(archive.c_str(), aside.c_str()) != FALSE;
+    CloseHandle(CreateFileW(archive.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    press(window, 200);
+    job_done(window);
+    press(window, 202);
+    const std::wstring path = file_in_question(answer_box(IDYES));
+    job_done(window);
+    const std::wstring box = answer_box(IDOK);
+    check(contains(box, (L"The barcodes are saved in " + path).c_str()) &&
+              contains(box, L"the scanner was not cleared: they could not be kept in the archive"),
+          "no archive, no clear: said in plain words", box);
+    DeleteFileW(archive.c_str());
+    if (moved)
+        MoveFileW(aside.c_str(), archive.c_str());
+}
+
 void none_case(HWND window)
 {
     press(window, 200);
@@ -338,7 +495,8 @@ void nolib_case(HWND window)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 4) {
-        std::printf("usage: window_driver download|none|nolib PROGRAM OUT_FOLDER [TIME_SCALE]\n");
+        std::printf("usage: window_driver download|program|unreported|noarchive|none|nolib PROGRAM OUT_FOLDER "
+                    "[TIME_SCALE]\n");
         return 2;
     }
     const std::wstring name = argv[1], out = argv[3];
@@ -364,6 +522,12 @@ int wmain(int argc, wchar_t** argv)
               "it says what to do first");
         if (name == L"download")
             download_case(window, out);
+        else if (name == L"program")
+            program_case(window, out);
+        else if (name == L"unreported")
+            unreported_case(window);
+        else if (name == L"noarchive")
+            noarchive_case(window);
         else if (name == L"none")
             none_case(window);
         else if (name == L"nolib")

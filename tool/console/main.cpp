@@ -187,7 +187,7 @@ int run_download(const Options& o, const Progress& progress)
         usage_error(L"--set-clock goes with --clear");
     if (o.has(opt_clear) && o.output.empty())
         usage_error(L"--clear clears the scanner only after its barcodes are saved: give --output FILE");
-    ScannerLock lock(o.wait);
+    ScannerLock lock(o.wait, progress);
     Component component;
     const std::optional<int> port = port_to_try(o.port);
     if (o.has(opt_clear)) {
@@ -241,7 +241,7 @@ int run_clear(const Options& o, const Progress& progress)
             usage_error(L"--clock takes twelve digits SSMMHHDDMMYY of a real time, not '" + o.clock + L"'");
         clock = o.clock;
     }
-    ScannerLock lock(o.wait);
+    ScannerLock lock(o.wait, progress);
     Component component;
     const Download d = find_scanner(component, port_to_try(o.port), progress);
     require_contents(d);
@@ -257,7 +257,7 @@ int run_clear(const Options& o, const Progress& progress)
 
 int run_setclock(const Options& o, const Progress& progress)
 {
-    ScannerLock lock(o.wait);
+    ScannerLock lock(o.wait, progress);
     Component component;
     const Download d = find_scanner(component, port_to_try(o.port), progress);
     set_clock_and_check(component, d, progress);
@@ -287,7 +287,7 @@ int run_params(const Options& o, const Progress& progress)
     progress(plan);
     progress(L"programming clears the scanner first");
 
-    ScannerLock lock(o.wait);
+    ScannerLock lock(o.wait, progress);
     Component component;
     const Clearing how{L"params", L"", text};
     if (!o.output.empty()) {
@@ -491,6 +491,7 @@ int run_info(const Options& o, const Progress& progress)
                             (user.empty() ? L"not per user" : L"per user: " + user));
     line(L"manifest", ManifestScope::available() ? L"QMXClicker.dll beside this program is used without registration"
                                                  : L"no QMXClicker.dll beside this program");
+    ScannerLock lock(o.wait, progress);
     Component component;
     line(L"component", L"QMXClicker.Clicker, hello \"" + component.hello() + L"\"");
     const std::wstring server = loaded_module_path(L"QMXClicker.dll");

@@ -141,14 +141,19 @@ FileLock::~FileLock()
     CloseHandle(handle_);
 }
 
-ScannerLock::ScannerLock(unsigned wait_seconds)
+ScannerLock::ScannerLock(unsigned wait_seconds, const std::function<void(const std::wstring&)>& waiting)
 {
     mutex_ = CreateMutexW(nullptr, FALSE, L"Global\\QMXClicker.Scanner");
     if (!mutex_)
         mutex_ = CreateMutexW(nullptr, FALSE, L"Local\\QMXClicker.Scanner");
     if (!mutex_)
         throw ToolError{Outcome::busy, L"cannot make the scanner's lock: " + system_message(GetLastError())};
-    const DWORD got = WaitForSingleObject(mutex_, wait_seconds * 1000u);
+    DWORD got = WaitForSingleObject(mutex_, 0);
+    if (got == WAIT_TIMEOUT && wait_seconds > 0) {
+        if (waiting)
+            waiting(L"another visit is using the scanner; waiting up to " + std::to_wstring(wait_seconds) + L" s ...");
+        got = WaitForSingleObject(mutex_, wait_seconds * 1000u);
+    }
     if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {
         CloseHandle(mutex_);
         throw ToolError{Outcome::busy, L"another visit (the console tool, the window or a scheduled run) has been "

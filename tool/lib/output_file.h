@@ -2,6 +2,7 @@
 // temporary file in the same folder, is flushed to the disk, and then replaces the target.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,8 +35,8 @@ private:
 // runs share one named mutex. A holder that was killed gives the mutex up.
 class ScannerLock {
 public:
-    // Waits up to wait_seconds, then ToolError{Outcome::busy}.
-    explicit ScannerLock(unsigned wait_seconds);
+    // Waits up to wait_seconds, saying so through `waiting`, then ToolError{Outcome::busy}.
+    explicit ScannerLock(unsigned wait_seconds, const std::function<void(const std::wstring&)>& waiting = {});
     ~ScannerLock();
     ScannerLock(const ScannerLock&) = delete;
     ScannerLock& operator=(const ScannerLock&) = delete;

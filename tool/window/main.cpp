@@ -2,6 +2,7 @@
 // Every conversation with the scanner runs on a worker thread of its own, in its own
 // apartment with its own component, so the window keeps answering during the settle
 // waits; the worker reports progress and its result by posted messages.
+#include "lib/archive.h"
 #include "lib/component.h"
 #include "lib/output_file.h"
 #include "lib/parameters.h"
@@ -31,6 +32,9 @@ constexpr UINT done_message = WM_APP + 2;     // lParam: Result*, the window del
 constexpr UINT dpi_changed_message = 0x02E0;  // WM_DPICHANGED, newer than the headers' target
 constexpr wchar_t window_class[] = L"QMXClickerScanner";
 constexpr int scanner_commands[] = {IDC_DOWNLOAD, IDC_SAVE_CLEAR, IDC_SET_CLOCK, IDC_PARAMETERS};
+// Saves on the window's own thread wait only briefly for another writer of the file, so
+// the window keeps answering.
+constexpr unsigned window_wait_seconds = 5;
 
 std::wstring load(UINT id)
 {
@@ -87,7 +91,11 @@ struct Result {
     Kind kind = Kind::download;
     Target target;
     bool save_first = false;
+    std::wstring parameters;
     std::optional<Download> download; // what the scanner holds now
+    // Program without saving found barcodes: the person decides, knowing how many.
+    bool ask = false;
+    std::wstring saved_to; // set once the file is safe, so a later failure can say so
     std::size_t saved = 0;
     std::size_t programmed = 0;
     std::optional<ToolError> error;
@@ -108,11 +116,30 @@ void run_job(Job& job, Result& result, const Progress& progress)
                                  : Clearing{L"window: save and clear", L"", {}};
         Download d;
         if (job.kind == Kind::save_and_clear || job.save_first) {
-            d = save_and_clear(component, job.port, job.target, how, progress, job.shown ? &*job.shown : nullptr)
-                    .download;
+            // The lib's save_and_clear in its steps, so that a failure after the save can
+            // say the file is safe.
+            d = find_scanner(component, job.port, progress);
+            if (job.shown && (d.port != job.shown->port || !d.same_contents(*job.shown)))
+                throw ToolError{Outcome::changed, L"the scanner no longer holds what was shown (it now has " +
+                                                      number(d.entries.size()) + L" barcodes); nothing saved or cleared"};
+            require_contents(d);
+            result.saved_to = save(d, job.target);
             result.saved = d.entries.size();
+            progress(L"saved " + number(d.entries.size()) + L" barcodes to " + result.saved_to);
+            archive_and_clear(component, d, how, result.saved_to, progress);
+        } else if (job.shown) {
+            // The person agreed to erase exactly this: archive_and_clear downloads again and
+            // refuses anything else.
+            d = *job.shown;
+            archive_and_clear(component, d, how, L"", progress);
         } else {
             d = find_scanner(component, job.port, progress);
+            require_contents(d);
+            if (!d.entries.empty()) {
+                result.ask = true;
+                result.download = std::move(d);
+                return;
+            }
             archive_and_clear(component, d, how, L"", progress);
         }
         d.entries.clear();
@@ -134,6 +161,7 @@ DWORD WINAPI worker(void* parameter)
     result->kind = job->kind;
     result->target = job->target;
     result->save_first = job->save_first;
+    result->parameters = job->parameters;
     const HWND window = job->window;
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
@@ -169,6 +197,12 @@ std::wstring plain(const ToolError& e)
                                          std::to_wstring(e.number)});
     }
     return sentence(e.message) + L".";
+}
+
+// Any failure outside a job's own account of it: another visit in the way, or plain words.
+std::wstring failure_words(const ToolError& e)
+{
+    return e.outcome == Outcome::busy ? load(IDS_BUSY) : plain(e);
 }
 
 struct App {
@@ -358,7 +392,8 @@ void start(Job job)
     CloseHandle(thread);
 }
 
-// Documents\QMXClicker\barcodes YYYY-MM-DD HH-MM-SS.csv, the folder made when missing.
+// Documents\QMXClicker\barcodes YYYY-MM-DD HH-MM-SS.csv. The folder is made here for the
+// file dialog to open in, and again by save when it went missing since.
 std::wstring default_file()
 {
     std::wstring folder;
@@ -369,7 +404,11 @@ std::wstring default_file()
     if (folder.empty())
         folder = folder_of(module_path(nullptr));
     folder += L"\\QMXClicker";
-    CreateDirectoryW(folder.c_str(), nullptr);
+    try {
+        create_folders(folder);
+    } catch (const ToolError&) {
+        // save reports it, naming the folder.
+    }
     SYSTEMTIME t;
     GetLocalTime(&t);
     wchar_t name[64];
@@ -438,10 +477,12 @@ void save_shown()
     Download d = *app.shown;
     std::erase_if(d.entries, [](const Entry& e) { return !e.code_type; });
     try {
-        save(d, *target);
+        Target chosen = *target;
+        chosen.wait_seconds = window_wait_seconds;
+        save(d, chosen);
         set_state(say(IDS_SAVED, {number(d.entries.size()), target->path}));
     } catch (const ToolError& e) {
-        show_error(plain(e));
+        show_error(failure_words(e));
     }
 }
 
@@ -534,11 +575,9 @@ INT_PTR CALLBACK parameter_dialog(HWND dialog, UINT message, WPARAM wparam, LPAR
                 SetFocus(GetDlgItem(dialog, IDC_PARAM_TEXT));
                 return TRUE;
             }
+            // Unticked, the question comes after a download: it names what the scanner holds
+            // then, not what the list showed.
             data->save_first = IsDlgButtonChecked(dialog, IDC_PARAM_SAVE_FIRST) == BST_CHECKED;
-            if (!data->save_first && (!app.shown || !app.shown->entries.empty()) &&
-                MessageBoxW(dialog, load(IDS_PARAM_ERASE).c_str(), load(IDS_TITLE).c_str(),
-                            MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
-                return TRUE;
             data->text = text;
             EndDialog(dialog, IDOK);
             return TRUE;
@@ -564,21 +603,153 @@ void program_parameters()
     job.target = target;
     job.save_first = data.save_first;
     job.parameters = data.text;
-    if (data.save_first)
-        job.shown = app.shown;
+    // Saving first keeps whatever the scanner holds by then: no count to agree to.
     start(std::move(job));
+}
+
+// Asked after the program job's own download found barcodes and nothing is to be saved.
+void ask_to_program(const Result& r)
+{
+    const Download& d = *r.download;
+    const std::wstring question = say(IDS_PARAM_ERASE, {number(d.entries.size())});
+    if (app.close_pending ||
+        MessageBoxW(app.window, question.c_str(), load(IDS_TITLE).c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) !=
+            IDYES) {
+        set_state(say(IDS_PARAM_KEPT, {std::to_wstring(d.port), number(d.entries.size())}));
+        return;
+    }
+    Job job{Kind::program};
+    job.target = r.target;
+    job.parameters = r.parameters;
+    job.shown = d;
+    start(std::move(job));
+}
+
+struct ArchiveDialog {
+    std::wstring where;
+    std::vector<ArchivedVisit> visits; // newest first, as listed
+};
+
+void fill_archive(HWND dialog, ArchiveDialog& data)
+{
+    SetDlgItemTextW(dialog, IDC_ARCHIVE_WHERE, data.where.c_str());
+    const HWND list = GetDlgItem(dialog, IDC_ARCHIVE_LIST);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
+    const UINT titles[5] = {IDS_ARCHIVE_COL_TIME, IDS_ARCHIVE_COL_SCANNER, IDS_ARCHIVE_COL_COUNT,
+                            IDS_ARCHIVE_COL_COMMAND, IDS_ARCHIVE_COL_OUTPUT};
+    const int widths[5] = {125, 135, 50, 170, 300};
+    for (int c = 0; c < 5; ++c) {
+        std::wstring title = load(titles[c]);
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
+        column.fmt = c == 2 ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        column.cx = scaled(widths[c]);
+        column.pszText = title.data();
+        ListView_InsertColumn(list, c, &column);
+    }
+    int row = 0;
+    for (const ArchivedVisit& v : data.visits) {
+        std::wstring texts[5] = {iso_time(v.download.downloaded_at, L' '), v.download.identity,
+                                 number(v.download.entries.size()), v.command, v.output};
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = row;
+        item.pszText = texts[0].data();
+        ListView_InsertItem(list, &item);
+        for (int c = 1; c < 5; ++c)
+            ListView_SetItemText(list, row, c, texts[c].data());
+        ++row;
+    }
+    if (row > 0)
+        ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+// Writes the chosen visit out again, in the format its file's type names.
+void save_archived(HWND dialog, const ArchiveDialog& data)
+{
+    const int row = ListView_GetNextItem(GetDlgItem(dialog, IDC_ARCHIVE_LIST), -1, LVNI_SELECTED);
+    if (row < 0 || static_cast<std::size_t>(row) >= data.visits.size()) {
+        MessageBoxW(dialog, load(IDS_ARCHIVE_CHOOSE).c_str(), load(IDS_TITLE).c_str(), MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    const ArchivedVisit& v = data.visits[static_cast<std::size_t>(row)];
+    std::optional<Target> target = choose_file(dialog, L"barcodes " + v.id + L".csv");
+    if (!target)
+        return;
+    target->wait_seconds = window_wait_seconds;
+    try {
+        const std::wstring path = save(v.download, *target);
+        set_state(say(IDS_ARCHIVE_SAVED, {number(v.download.entries.size()), v.id, path}));
+    } catch (const ToolError& e) {
+        MessageBoxW(dialog, failure_words(e).c_str(), load(IDS_TITLE).c_str(), MB_OK | MB_ICONERROR);
+    }
+}
+
+INT_PTR CALLBACK archive_dialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    auto* data = reinterpret_cast<ArchiveDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+        fill_archive(dialog, *reinterpret_cast<ArchiveDialog*>(lparam));
+        SetFocus(GetDlgItem(dialog, IDC_ARCHIVE_LIST));
+        return FALSE;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+        if (header->idFrom == IDC_ARCHIVE_LIST && header->code == NM_DBLCLK)
+            save_archived(dialog, *data);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wparam)) {
+        case IDC_ARCHIVE_SAVE:
+            save_archived(dialog, *data);
+            return TRUE;
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+void show_archive()
+{
+    ArchiveDialog data;
+    std::wstring folder;
+    try {
+        folder = archive_folder();
+        data.visits = archived_visits();
+    } catch (const ToolError& e) {
+        show_error(failure_words(e));
+        return;
+    }
+    std::reverse(data.visits.begin(), data.visits.end());
+    data.where = say(IDS_ARCHIVE_WHERE, {folder});
+    DialogBoxParamW(app.instance, MAKEINTRESOURCEW(IDD_ARCHIVE), app.window, archive_dialog,
+                    reinterpret_cast<LPARAM>(&data));
 }
 
 // What a failed job means for the scanner and the barcodes, in plain words.
 std::wstring failure(const Result& r, const ToolError& e)
 {
     const bool saving = r.kind == Kind::save_and_clear || (r.kind == Kind::program && r.save_first);
+    const bool clearing = r.kind == Kind::save_and_clear || r.kind == Kind::program;
+    if (e.outcome == Outcome::busy)
+        return load(IDS_BUSY);
+    // Once the file is safe, the only file left to write is the archive.
+    if (clearing && e.outcome == Outcome::output && !r.saved_to.empty())
+        return say(IDS_SAVED_NOT_ARCHIVED, {r.saved_to, plain(e)});
     if (saving && e.outcome == Outcome::output)
         return say(IDS_NOT_SAVED, {plain(e)});
-    if (saving && e.outcome == Outcome::changed)
+    if (clearing && e.outcome == Outcome::output)
+        return say(IDS_NOT_ARCHIVED, {plain(e)});
+    if (clearing && e.outcome == Outcome::changed)
         return say(IDS_CHANGED, {sentence(e.message)});
     if (saving && e.outcome == Outcome::not_cleared)
-        return say(IDS_NOT_CLEARED, {r.target.path, e.message});
+        return say(IDS_NOT_CLEARED, {r.saved_to, e.message});
     if (r.kind == Kind::set_clock && e.outcome == Outcome::not_cleared)
         return say(IDS_CLOCK_NOT_SET, {e.message});
     if (r.kind == Kind::program)
@@ -598,7 +769,7 @@ void finished(std::unique_ptr<Result> r)
     }
     if (r->error) {
         // The scanner may hold other contents now than the list shows.
-        if (r->kind != Kind::download && r->error->outcome != Outcome::output)
+        if (r->kind != Kind::download && r->error->outcome != Outcome::output && r->error->outcome != Outcome::busy)
             show(std::nullopt);
         if (!app.close_pending)
             show_error(failure(*r, *r->error));
@@ -606,6 +777,10 @@ void finished(std::unique_ptr<Result> r)
     }
     show(r->download);
     const Download& d = *r->download;
+    if (r->ask) {
+        ask_to_program(*r);
+        return;
+    }
     switch (r->kind) {
     case Kind::download:
         set_state(say(IDS_FOUND, {std::to_wstring(d.port), number(d.entries.size()), iso_time(d.downloaded_at, L' ')}));
@@ -613,7 +788,7 @@ void finished(std::unique_ptr<Result> r)
             save_and_clear_shown();
         break;
     case Kind::save_and_clear:
-        set_state(say(IDS_CLEARED, {number(r->saved), r->target.path, std::to_wstring(d.port)}));
+        set_state(say(IDS_CLEARED, {number(r->saved), r->saved_to, std::to_wstring(d.port)}));
         break;
     case Kind::set_clock: {
         const std::optional<double> clock = scanner_clock(d);
@@ -622,7 +797,7 @@ void finished(std::unique_ptr<Result> r)
         break;
     }
     case Kind::program:
-        set_state((r->save_first ? say(IDS_SAVED, {number(r->saved), r->target.path}) + L" " : std::wstring()) +
+        set_state((r->save_first ? say(IDS_SAVED, {number(r->saved), r->saved_to}) + L" " : std::wstring()) +
                   say(IDS_PROGRAMMED, {number(r->programmed), std::to_wstring(d.port)}));
         break;
     }
@@ -725,6 +900,9 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
             break;
         case IDC_PARAMETERS:
             program_parameters();
+            break;
+        case IDC_ARCHIVE:
+            show_archive();
             break;
         case IDC_ABOUT:
             MessageBoxW(window, load(IDS_ABOUT).c_str(), load(IDS_TITLE).c_str(), MB_OK | MB_ICONINFORMATION);

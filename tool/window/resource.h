@@ -4,6 +4,7 @@
 #define IDR_MENU 100
 #define IDR_ACCELERATORS 101
 #define IDD_PARAMETERS 103
+#define IDD_ARCHIVE 104
 
 // Commands: the buttons, menu items and accelerators share them.
 #define IDC_DOWNLOAD 200
@@ -13,6 +14,7 @@
 #define IDC_PARAMETERS 204
 #define IDC_EXIT 205
 #define IDC_ABOUT 206
+#define IDC_ARCHIVE 207
 
 // Child windows of the main window.
 #define IDC_STATE 300
@@ -24,6 +26,11 @@
 #define IDC_PARAM_FILE 401
 #define IDC_PARAM_WARNING 402
 #define IDC_PARAM_SAVE_FIRST 403
+
+// The archive dialog.
+#define IDC_ARCHIVE_LIST 500
+#define IDC_ARCHIVE_SAVE 501
+#define IDC_ARCHIVE_WHERE 502
 
 // Strings.
 #define IDS_TITLE 1000
@@ -68,3 +75,15 @@
 #define IDS_EMPTY 1039
 #define IDS_PARAM_HELD 1040
 #define IDS_PARAM_UNKNOWN 1041
+#define IDS_BUSY 1042
+#define IDS_NOT_ARCHIVED 1043
+#define IDS_SAVED_NOT_ARCHIVED 1044
+#define IDS_PARAM_KEPT 1045
+#define IDS_ARCHIVE_WHERE 1046
+#define IDS_ARCHIVE_COL_TIME 1047
+#define IDS_ARCHIVE_COL_SCANNER 1048
+#define IDS_ARCHIVE_COL_COUNT 1049
+#define IDS_ARCHIVE_COL_COMMAND 1050
+#define IDS_ARCHIVE_COL_OUTPUT 1051
+#define IDS_ARCHIVE_SAVED 1052
+#define IDS_ARCHIVE_CHOOSE 1053
