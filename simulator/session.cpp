@@ -5,11 +5,14 @@
 #include "simulator/state_file.h"
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace qmx::sim {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string shown(const std::filesystem::path& path)
 {
@@ -75,14 +78,32 @@ void Session::report(const std::string& message)
         log_->write("# " + message);
 }
 
+// A device's memory never shows half a write: the new state goes to a file of its own in
+// the same folder and is renamed over the old one, so a process killed at any moment
+// leaves either the old state or the new one (and at worst a stray *.tmp beside them).
 void Session::save(const ScannerState& state)
 {
-    std::ofstream out(*state_path_, std::ios::binary | std::ios::trunc);
-    out << format_state(state);
-    out.flush();
-    if (!out && !save_failed_)
-        report("cannot write the state file " + shown(*state_path_));
-    save_failed_ = !out;
+    const fs::path& path = *state_path_;
+    std::ostringstream suffix;
+    suffix << '.' << std::hex << std::random_device{}() << ".tmp";
+    fs::path temporary = path;
+    temporary += suffix.str();
+    bool written = false;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << format_state(state);
+        out.flush();
+        written = static_cast<bool>(out);
+    }
+    std::error_code error;
+    if (written)
+        fs::rename(temporary, path, error);
+    const bool failed = !written || error;
+    if (failed)
+        fs::remove(temporary, error);
+    if (failed && !save_failed_)
+        report("cannot write the state file " + shown(path));
+    save_failed_ = failed;
 }
 
 } // namespace qmx::sim

@@ -135,6 +135,42 @@ TEST_F(SessionTest, TheStateFileCarriesClearClockAndParametersToTheNextRun)
     EXPECT_EQ(errors.str(), "");
 }
 
+// A process killed while the state is written must find either the old state or the new
+// one: the file is replaced by a rename, never truncated and rewritten where it stands.
+TEST_F(SessionTest, TheStateFileIsReplacedWholeAndNoTemporaryFileStays)
+{
+    const fs::path state = write("state.txt", "clock offset 0\nbarcode 10 2026-01-01 00:00:00 OLD\n");
+    const fs::path earlier = folder / "earlier.txt";
+    fs::create_hard_link(state, earlier);
+    Session session({std::nullopt, std::nullopt, state}, pc, errors);
+    session.scanner().init(3);
+    session.scanner().clear_data();
+
+    EXPECT_EQ(read(earlier), "clock offset 0\nbarcode 10 2026-01-01 00:00:00 OLD\n") << "written in place";
+    EXPECT_EQ(read(state), "# State of the simulated scanner, rewritten on every change.\nclock offset 0\n");
+    for (const auto& file : fs::directory_iterator(folder))
+        EXPECT_NE(file.path().extension(), ".tmp") << file.path();
+    EXPECT_EQ(errors.str(), "");
+}
+
+// A barcode scanned while a host works is in the scanner's memory at once: a host killed
+// after that read finds it there on its next run.
+TEST_F(SessionTest, ABarcodeScannedDuringAVisitIsKeptInTheStateFile)
+{
+    const fs::path scenario = write("scanner.txt", "scan-after-read 1 20 2026-01-02 00:00:00 LATE\n");
+    const fs::path state = write("state.txt", "barcode 10 2026-01-01 00:00:00 A\n");
+    {
+        Session visit({scenario, std::nullopt, state}, pc, errors);
+        visit.scanner().init(3);
+        EXPECT_EQ(visit.scanner().read_data(), 1);
+        EXPECT_EQ(visit.scanner().read_data(), 2);
+    }
+    Session next({std::nullopt, std::nullopt, state}, pc, errors);
+    ASSERT_EQ(next.scanner().state().entries.size(), 2u);
+    EXPECT_EQ(std::get<Barcode>(next.scanner().state().entries[1]).text, "LATE");
+    EXPECT_EQ(errors.str(), "");
+}
+
 TEST_F(SessionTest, AStateFileRoundTripsEverythingItKeeps)
 {
     ScannerState state;
