@@ -245,15 +245,34 @@ use_wine() {
 }
 use_wine win64
 
-# The current prefix, created on first use.
+# The current prefix, created on first use. With QMX_PREFIX_TEMPLATES=FOLDER (the emulated
+# guest sets it) a new prefix is a copy (scripts/lib/copy_prefix) of a fresh one of its
+# WINEARCH kept in FOLDER, which the first prefix of that kind makes: there wineboot takes
+# minutes, and the guest's suite makes three 32-bit and two 64-bit prefixes.
 ensure_wineprefix() {
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        say "creating the Wine prefix $WINEPREFIX"
-        mkdir -p "$WINEPREFIX"
-        # No Mono or Gecko: nothing here needs them, and their installers would ask.
-        WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
-        "$wineserver" -w
+    [ ! -f "$WINEPREFIX/system.reg" ] || return 0
+    if [ -z "${QMX_PREFIX_TEMPLATES:-}" ]; then
+        new_wineprefix
+        return
     fi
+    local template="$QMX_PREFIX_TEMPLATES/$WINEARCH" lock status=0
+    mkdir -p "$QMX_PREFIX_TEMPLATES"
+    # One test makes the template while the others of its kind wait. Wine's processes
+    # must not inherit the lock: the server outlives wineboot.
+    exec {lock}>"$template.lock"
+    flock "$lock"
+    [ -f "$template/system.reg" ] || WINEPREFIX=$template new_wineprefix {lock}>&- || status=$?
+    exec {lock}>&-
+    [ "$status" -eq 0 ] || return "$status"
+    say "copying the Wine prefix $template to $WINEPREFIX"
+    python3 "$root/scripts/lib/copy_prefix" "$template" "$WINEPREFIX"
+}
+new_wineprefix() {
+    say "creating the Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    # No Mono or Gecko: nothing here needs them, and their installers would ask.
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >/dev/null 2>&1
+    "$wineserver" -w
 }
 
 # finish_wineprefix: the EXIT trap of a test's own prefix. Ends its server; in the emulated

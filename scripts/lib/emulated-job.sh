@@ -19,6 +19,9 @@ export CTEST_PARALLEL_LEVEL
 # when the test is done (finish_wineprefix in common.sh).
 QMX_THROWAWAY_PREFIXES=1
 export QMX_THROWAWAY_PREFIXES
+# Each new prefix is a copy of a fresh one of its kind, made once (ensure_wineprefix).
+QMX_PREFIX_TEMPLATES=/tmp/qmx-wine-templates
+export QMX_PREFIX_TEMPLATES
 
 for file in ${QMX_EMULATED_PREFETCH:-}; do
     [ ! -f "$file" ] || cat -- "$file" >/dev/null
