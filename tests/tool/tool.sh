@@ -68,6 +68,18 @@ assert re.fullmatch("V0100126B3FA21904C7H[0-9]{12}0006" + re.escape(body), u), u
 P'
 tool odd-csv "$odd" download --format csv
 tool_csv_status=$status
+formulas='barcode 20 2026-01-02 03:04:05 =1+1
+barcode 20 2026-01-02 03:04:06 +A123
+barcode 20 2026-01-02 03:04:07 @SUM(1)'
+tool formula-safe "$formulas" download --format csv
+tool_safe_status=$status
+tool formula-exact "$formulas" download --format csv --exact
+expect "formula-safe CSV by default, every byte with --exact" 0 "[ $tool_safe_status = 0 ] && py ../formula-safe/out out <<'P'
+import csv, sys
+safe, exact = ([r['barcode'] for r in csv.DictReader(open(f, encoding='utf-8', newline=''))] for f in sys.argv[1:3])
+assert safe == [\"'=1+1\", \"'+A123\", \"'@SUM(1)\"], safe
+assert exact == ['=1+1', '+A123', '@SUM(1)'], exact
+P"
 tool odd-json "$odd" download --format json
 expect "a barcode with a comma, a quote and byte 0xE9, in CSV and JSON" 0 "[ $tool_csv_status = 0 ] && py ../odd-csv/out out <<'P'
 import csv, json, sys
@@ -146,6 +158,9 @@ append-json|2|[ ! -s calls.log ] && err "CSV"|download --output all.json --appen
 placeholders|0|ls new/folder/b-20*-00126B3FA21904C7.json >/dev/null && logged csp2ClearData|download --output new\folder\b-{date}-{time}-{scanner}.json --clear
 placeholder-unknown|2|[ ! -s calls.log ] && err "placeholder"|download --output b-{day}.csv --clear
 quiet-first|0|[ ! -s err ] && [ "$(rows out.csv)" = 2 ]|--quiet download --output out.csv
+xlsx-console|2|[ ! -s calls.log ] && err "workbook"|download --format xlsx
+xlsx-extension|0|/usr/bin/python3 -c "import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])[\"Barcodes\"]; assert ws[\"B2\"].value == \"2001234567893\" and ws[\"B2\"].data_type == \"s\"" out.xlsx|download --output out.xlsx
+exact-json|2|[ ! -s calls.log ] && err "CSV"|download --format json --exact
 T
 
 tool archived "$two" clear --yes

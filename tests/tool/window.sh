@@ -57,6 +57,7 @@ print("ok   screenshot: %s (%dx%d)" % (sys.argv[2], width, height))
 P
 }
 png "$work/download/download.bmp" "$build/screenshots/qmxclickerw-download.png"
+png "$work/download/save-dialog.bmp" "$build/screenshots/qmxclickerw-save-dialog.png"
 # Barcodes scanned after Save and clear (the 5th read finds them): programming without saving
 # asks, No leaves them (one programming only), Yes archives and programs.
 scanned_later='port 3

@@ -226,8 +226,9 @@ void click_header(HWND list, int column)
     Sleep(300 * scale);
 }
 
-// Types the name into the common file dialog the program opened, and presses Save.
-bool save_as(const std::wstring& path, const std::string& what)
+// Types the name into the common file dialog the program opened, and presses Save; with
+// shot, first checks that the workbook is the type offered and keeps a screenshot.
+bool save_as(const std::wstring& path, const std::string& what, const std::wstring& shot = L"")
 {
     HWND dialog = nullptr;
     wait_for([&] { return (dialog = find(L"#32770", L"Save barcodes")) != nullptr; }, 30);
@@ -247,6 +248,16 @@ bool save_as(const std::wstring& path, const std::string& what)
             return FALSE;
         },
         reinterpret_cast<LPARAM>(&name));
+    if (!shot.empty()) {
+        wchar_t suggested[MAX_PATH] = {};
+        GetWindowTextW(name, suggested, MAX_PATH);
+        const HWND types = GetDlgItem(dialog, 0x470);
+        wchar_t type[64] = {};
+        GetWindowTextW(types, type, 64);
+        check(contains(suggested, L".xlsx") && contains(type, L"Excel workbook"),
+              what + " offers the workbook first", std::wstring(suggested) + L" / " + type);
+        check(screenshot(dialog, shot), "screenshot of the save dialog taken");
+    }
     SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     wait_for([&] { return !IsWindow(dialog); }, 10);
@@ -289,7 +300,7 @@ void download_case(HWND window, const std::wstring& out)
     // Save... and the file dialog: the name typed, then Save.
     const std::wstring json = out + L"\\saved.json";
     press(window, 201);
-    if (save_as(json, "Save...")) {
+    if (save_as(json, "Save...", out + L"\\save-dialog.bmp")) {
         wait_for([&] { return contains(text_of(state), L"Saved 6 barcodes"); }, 20);
         const std::string saved = file_text(json);
         check(saved.find("\"scanner\": \"00126B3FA21904C7\"") != std::string::npos &&
@@ -310,10 +321,12 @@ void download_case(HWND window, const std::wstring& out)
     check(contains(text_of(state), (L"Saved 6 barcodes to " + path + L" and cleared").c_str()) &&
               SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 0 && status_part(status, 3) == L"0 barcodes",
           "the outcome in plain words, the list empty", text_of(state));
-    const std::string csv = file_text(path);
-    check(csv.rfind("entry,barcode,code_type,scanned_at,scanner,downloaded_at\r\n1,2001234567893,10,", 0) == 0 &&
-              csv.find("\r\n6,2047110003581,10,") != std::string::npos,
-          "the saved CSV holds the six barcodes");
+    // Save... chose JSON, which the window remembers for Save and clear's file too.
+    const std::string saved = file_text(path);
+    check(path.size() > 5 && path.substr(path.size() - 5) == L".json" &&
+              saved.find("\"barcode\": \"2001234567893\"") != std::string::npos &&
+              saved.find("\"barcode\": \"2047110003581\"") != std::string::npos,
+          "the saved file holds the six barcodes, in the type chosen last", path);
     DeleteFileW(path.c_str());
 
     // Program parameters...: a list of the wrong form is refused and kept for mending.

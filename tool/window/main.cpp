@@ -5,6 +5,7 @@
 #include "lib/archive.h"
 #include "lib/component.h"
 #include "lib/output_file.h"
+#include "lib/output_name.h"
 #include "lib/parameters.h"
 #include "lib/settings.h"
 #include "lib/system.h"
@@ -313,7 +314,7 @@ void fill_list()
         int row = 0;
         for (std::size_t k : app.order) {
             const Entry& e = entries[k];
-            std::wstring texts[4] = {std::to_wstring(e.number), e.barcode,
+            std::wstring texts[4] = {std::to_wstring(e.number), visible(e.barcode),
                                      e.code_type ? std::to_wstring(*e.code_type) : load(IDS_NOT_DELIVERED),
                                      e.code_type ? iso_time(e.scanned, L' ') : std::wstring()};
             LVITEMW item{};
@@ -388,8 +389,18 @@ void start(Job job)
     CloseHandle(thread);
 }
 
-// Documents\QMXClicker\barcodes YYYY-MM-DD HH-MM-SS.csv. The folder is made here for the
-// file dialog to open in, and again by save when it went missing since.
+// The Save dialog's file types, in its order: the workbook for people first.
+constexpr Format save_types[] = {Format::xlsx, Format::csv, Format::json};
+
+// The type last chosen (1-based, as the dialog counts), the workbook until one was.
+DWORD save_type()
+{
+    const unsigned long type = read_setting(save_type_setting).value_or(1);
+    return type >= 1 && type <= 3 ? type : 1;
+}
+
+// Documents\QMXClicker\barcodes YYYY-MM-DD HH-MM-SS.xlsx (the type last chosen). The folder
+// is made here for the file dialog to open in, and again by save when it went missing since.
 std::wstring default_file()
 {
     std::wstring folder;
@@ -408,8 +419,8 @@ std::wstring default_file()
     SYSTEMTIME t;
     GetLocalTime(&t);
     wchar_t name[64];
-    swprintf(name, 64, L"\\barcodes %04u-%02u-%02u %02u-%02u-%02u.csv", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-             t.wSecond);
+    swprintf(name, 64, L"\\barcodes %04u-%02u-%02u %02u-%02u-%02u.%ls", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+             t.wSecond, format_name(save_types[save_type() - 1]));
     return folder + name;
 }
 
@@ -420,15 +431,8 @@ std::wstring filter(UINT id)
     return text;
 }
 
-bool ends_with(const std::wstring& text, const wchar_t* end)
-{
-    const std::wstring tail(end);
-    return text.size() >= tail.size() && CompareStringOrdinal(text.c_str() + text.size() - tail.size(),
-                                                              static_cast<int>(tail.size()), tail.c_str(),
-                                                              static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
-}
-
-// The common file dialog; the format follows the name's extension, else the filter chosen.
+// The common file dialog; the format follows the name's extension, else the type chosen,
+// which is remembered.
 std::optional<Target> choose_file(HWND owner, const std::wstring& suggested)
 {
     std::vector<wchar_t> path(32768, L'\0');
@@ -438,18 +442,21 @@ std::optional<Target> choose_file(HWND owner, const std::wstring& suggested)
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
     dialog.lpstrFilter = filters.c_str();
-    dialog.nFilterIndex = 1;
+    dialog.nFilterIndex = save_type();
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = static_cast<DWORD>(path.size());
     dialog.lpstrTitle = title.c_str();
-    dialog.lpstrDefExt = L"csv";
+    dialog.lpstrDefExt = format_name(save_types[save_type() - 1]);
     dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!GetSaveFileNameW(&dialog))
         return std::nullopt;
     Target target;
     target.path = path.data();
-    const bool json = ends_with(target.path, L".json") || (!ends_with(target.path, L".csv") && dialog.nFilterIndex == 2);
-    target.options.format = json ? Format::json : Format::csv;
+    const DWORD chosen = dialog.nFilterIndex >= 1 && dialog.nFilterIndex <= 3 ? dialog.nFilterIndex : 1;
+    target.options.format = format_of_name(target.path).value_or(save_types[chosen - 1]);
+    for (DWORD k = 1; k <= 3; ++k)
+        if (save_types[k - 1] == target.options.format)
+            write_setting(save_type_setting, k);
     return target;
 }
 
@@ -457,7 +464,7 @@ Target default_target()
 {
     Target target;
     target.path = default_file();
-    target.options.format = Format::csv;
+    target.options.format = save_types[save_type() - 1];
     return target;
 }
 
@@ -669,7 +676,7 @@ void save_archived(HWND dialog, const ArchiveDialog& data)
         return;
     }
     const ArchivedVisit& v = data.visits[static_cast<std::size_t>(row)];
-    std::optional<Target> target = choose_file(dialog, L"barcodes " + v.id + L".csv");
+    std::optional<Target> target = choose_file(dialog, L"barcodes " + v.id + L"." + format_name(save_types[save_type() - 1]));
     if (!target)
         return;
     target->wait_seconds = window_wait_seconds;
