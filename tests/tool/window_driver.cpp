@@ -249,11 +249,16 @@ bool save_as(const std::wstring& path, const std::string& what, const std::wstri
         },
         reinterpret_cast<LPARAM>(&name));
     if (!shot.empty()) {
-        wchar_t suggested[MAX_PATH] = {};
-        GetWindowTextW(name, suggested, MAX_PATH);
+        // The dialog fills its boxes after it shows.
+        wchar_t suggested[MAX_PATH] = {}, type[64] = {};
         const HWND types = GetDlgItem(dialog, 0x470);
-        wchar_t type[64] = {};
-        GetWindowTextW(types, type, 64);
+        wait_for([&] {
+            SendMessageW(name, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(suggested));
+            const LRESULT at = SendMessageW(types, CB_GETCURSEL, 0, 0);
+            if (at != CB_ERR && SendMessageW(types, CB_GETLBTEXTLEN, at, 0) < 64)
+                SendMessageW(types, CB_GETLBTEXT, at, reinterpret_cast<LPARAM>(type));
+            return suggested[0] != 0 && type[0] != 0;
+        }, 10);
         check(contains(suggested, L".xlsx") && contains(type, L"Excel workbook"),
               what + " offers the workbook first", std::wstring(suggested) + L" / " + type);
         check(screenshot(dialog, shot), "screenshot of the save dialog taken");
