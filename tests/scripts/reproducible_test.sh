@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-$(command -v ccache || true)}
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$CMAKE_C_COMPILER_LAUNCHER}
 
-version=$(sed -n 's/^project(QMXClicker VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+version=$(sed -n 's/^set(QMX_RELEASE_VERSION \([0-9.]*\))$/\1/p' "$root/CMakeLists.txt")
 outputs="QMXClicker.dll"
 for suffix in x86 x64 x86-user x64-user; do outputs="$outputs QMXClicker-$version-$suffix.msi"; done
 
