@@ -12,6 +12,7 @@
 
 #include <shellapi.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -23,7 +24,7 @@ using test::TempFolder;
 
 std::string file_bytes(const std::wstring& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
@@ -139,10 +140,10 @@ TEST(RunLog, AppendsCreatesItsFolderAndReadsTheLastRuns)
     EXPECT_EQ(last_runs(log, 10).size(), 5u);
     EXPECT_TRUE(last_runs(folder.file(L"none.log"), 10).empty());
     // A line cut short (a full disk, a killed process) is passed over, not misread.
-    std::ofstream(log, std::ios::app | std::ios::binary) << "2026-12-10 18:00:09\t0\t3\tcut";
+    std::ofstream(std::filesystem::path(log), std::ios::app | std::ios::binary) << "2026-12-10 18:00:09\t0\t3\tcut";
     ASSERT_EQ(append_run(log, record(9)), L"");
     EXPECT_EQ(last_runs(log, 1).at(0), record(9));
-    std::ofstream(folder.file(L"plain")) << "a file, not a folder";
+    std::ofstream(std::filesystem::path(folder.file(L"plain"))) << "a file, not a folder";
     EXPECT_NE(append_run(folder.file(L"plain\\qmxclicker.log"), record(0)), L"");
 }
 
@@ -263,7 +264,7 @@ TEST(Schedule, TheTaskRunsThisProgramByItsFullPathAsThisUser)
 TEST(Schedule, TheSystemSchedulerCreatesListsAndRemovesTheTask)
 {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    {
+    try {
         const std::unique_ptr<TaskService> service = system_task_service();
         const TaskDefinition task = make_task({L"download", L"--output", L"C:\\Scans\\b.csv"}, TaskTrigger::daily, 18, 0,
                                               L"test evening");
@@ -274,20 +275,35 @@ TEST(Schedule, TheSystemSchedulerCreatesListsAndRemovesTheTask)
         service->create(task);
         service->create(task); // again: replaced, not doubled
         EXPECT_NE(GetFileAttributesW(stored.c_str()), INVALID_FILE_ATTRIBUTES);
-        std::vector<ScheduledTask> tasks = service->list();
-        ASSERT_EQ(std::count_if(tasks.begin(), tasks.end(), [&](const auto& t) { return t.name == task.name; }), 1);
-        const ScheduledTask& listed = *std::find_if(tasks.begin(), tasks.end(), [&](const auto& t) { return t.name == task.name; });
-        if (!listed.program.empty()) {
-            EXPECT_EQ(listed.program, task.program);
-            EXPECT_EQ(listed.arguments, task.arguments);
+        const std::optional<ScheduledTask> listed = service->find(task.name);
+        ASSERT_TRUE(listed);
+        EXPECT_EQ(listed->name, task.name);
+        EXPECT_TRUE(listed->enabled);
+        if (!listed->program.empty()) { // Windows: what was handed over comes back
+            EXPECT_EQ(listed->program, task.program);
+            EXPECT_EQ(listed->arguments, task.arguments);
         }
-        if (!listed.trigger.empty())
-            EXPECT_EQ(listed.trigger, L"daily at 18:00");
+        if (!listed->trigger.empty()) {
+            EXPECT_EQ(listed->trigger, L"daily at 18:00");
+        }
+        // The list holds it once where the scheduler can list (not Wine 8), or says it cannot.
+        const auto listed_times = [&]() -> long {
+            try {
+                const std::vector<ScheduledTask> tasks = service->list();
+                return std::count_if(tasks.begin(), tasks.end(), [&](const auto& t) { return t.name == task.name; });
+            } catch (const ToolError& e) {
+                EXPECT_EQ(e.outcome, Outcome::component);
+                EXPECT_NE(e.message.find(L"cannot list its tasks"), std::wstring::npos) << utf8(e.message);
+                return -1;
+            }
+        };
+        const long before = listed_times();
+        EXPECT_TRUE(before == 1 || before == -1) << before;
 
         service->remove(task.name);
         EXPECT_EQ(GetFileAttributesW(stored.c_str()), INVALID_FILE_ATTRIBUTES);
-        tasks = service->list();
-        EXPECT_TRUE(std::none_of(tasks.begin(), tasks.end(), [&](const auto& t) { return t.name == task.name; }));
+        EXPECT_FALSE(service->find(task.name));
+        EXPECT_EQ(listed_times(), before == 1 ? 0 : -1);
         try {
             service->remove(task.name);
             ADD_FAILURE() << "removed twice";
@@ -295,6 +311,8 @@ TEST(Schedule, TheSystemSchedulerCreatesListsAndRemovesTheTask)
             EXPECT_EQ(e.outcome, Outcome::usage);
             EXPECT_NE(e.message.find(L"no scheduled task"), std::wstring::npos) << utf8(e.message);
         }
+    } catch (const ToolError& e) {
+        ADD_FAILURE() << utf8(e.message);
     }
     CoUninitialize();
 }

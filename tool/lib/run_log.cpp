@@ -179,11 +179,19 @@ std::wstring append_run(const std::wstring& path, const RunRecord& r, std::uint6
             return system_reason(L"cannot rotate the log " + path, GetLastError());
     }
     // Appending only: each write lands whole at the end, whoever else writes.
-    HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA, share_all, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, share_all, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return system_reason(L"cannot open the log " + path, GetLastError());
+    // A line cut short (a full disk, a process ended while writing) must not swallow this one.
+    std::string bytes = line;
+    char last = '\n';
+    DWORD got = 0;
+    if (SetFilePointerEx(h, LARGE_INTEGER{.QuadPart = -1}, nullptr, FILE_END) && ReadFile(h, &last, 1, &got, nullptr) &&
+        got == 1 && last != '\n')
+        bytes.insert(0, "\r\n");
     DWORD written = 0;
-    const bool ok = WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+    const bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
     const DWORD error = GetLastError();
     CloseHandle(h);
     return ok ? L"" : system_reason(L"cannot write the log " + path, error);

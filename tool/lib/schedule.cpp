@@ -17,6 +17,15 @@ namespace qmx::tool {
 
 namespace {
 
+// MinGW-w64's taskschd.h lacks the logon trigger's interface: ITrigger's methods, then these.
+struct LogonTrigger : ITrigger {
+    virtual HRESULT STDMETHODCALLTYPE get_Delay(BSTR* delay) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Delay(BSTR delay) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_UserId(BSTR* user) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_UserId(BSTR user) = 0;
+};
+constexpr IID iid_logon_trigger = {0x72dade38, 0xfae4, 0x4b3e, {0xba, 0xf4, 0x5d, 0x00, 0x9a, 0xf0, 0x2b, 0x1c}};
+
 // The user this process runs as, DOMAIN\name.
 std::wstring current_user()
 {
@@ -92,13 +101,6 @@ public:
         info->put_Author(Bstr(task.user));
         info->put_Description(Bstr(L"A scanner visit of qmxclicker, made by qmxclicker schedule"));
 
-        // The user's own, when logged on: no password is stored, no rights are needed.
-        ComPtr<IPrincipal> principal;
-        check(definition->get_Principal(principal.out()), L"set whom the task runs as");
-        check(principal->put_UserId(Bstr(task.user)), L"set whom the task runs as");
-        check(principal->put_LogonType(TASK_LOGON_INTERACTIVE_TOKEN), L"set the logon type");
-        check(principal->put_RunLevel(TASK_RUNLEVEL_LUA), L"set the run level");
-
         // A PC that was off at the time runs the visit when it is next on; a visit that
         // hangs is ended after an hour; a second start while one runs is dropped.
         ComPtr<ITaskSettings> settings;
@@ -125,8 +127,8 @@ public:
             check(daily->put_DaysInterval(1), L"set the daily interval");
         } else {
             check(triggers->Create(TASK_TRIGGER_LOGON, trigger.out()), L"add the logon trigger");
-            ComPtr<ILogonTrigger> logon;
-            check(trigger->QueryInterface(IID_ILogonTrigger, logon.out_void()), L"add the logon trigger");
+            ComPtr<LogonTrigger> logon;
+            check(trigger->QueryInterface(iid_logon_trigger, logon.out_void()), L"add the logon trigger");
             check(logon->put_UserId(Bstr(task.user)), L"set whose logon starts the task");
         }
 
@@ -140,6 +142,7 @@ public:
         check(exec->put_Arguments(Bstr(task.arguments)), L"set the arguments");
         check(exec->put_WorkingDirectory(Bstr(task.folder)), L"set the starting folder");
 
+        // The user's own, when logged on: no password is stored, no rights are needed.
         ComPtr<IRegisteredTask> registered;
         VARIANT user = empty_variant();
         V_VT(&user) = VT_BSTR;
@@ -155,33 +158,36 @@ public:
     {
         ComPtr<IRegisteredTaskCollection> collection;
         check(root_->GetTasks(TASK_ENUM_HIDDEN, collection.out()), L"list the tasks");
-        LONG count = 0;
-        check(collection->get_Count(&count), L"list the tasks");
+        // Item by item until there is none: Wine's collection neither counts nor enumerates.
         std::vector<ScheduledTask> tasks;
-        for (LONG i = 1; i <= count; ++i) {
+        for (LONG i = 1;; ++i) {
             VARIANT index = empty_variant();
             V_VT(&index) = VT_I4;
             V_I4(&index) = i;
             ComPtr<IRegisteredTask> registered;
+            const HRESULT hr = collection->get_Item(index, registered.out());
+            if (hr == E_NOTIMPL) // Wine 8
+                throw ToolError{Outcome::component, L"this Task Scheduler cannot list its tasks (" + hex(hr) +
+                                                        L"); qmxclicker schedule --show NAME shows one"};
+            if (FAILED(hr) || !registered)
+                break;
             Bstr name;
-            if (FAILED(collection->get_Item(index, registered.out())) || FAILED(registered->get_Name(name.out())) ||
-                name.text().rfind(task_prefix, 0) != 0)
+            if (FAILED(registered->get_Name(name.out())) || name.text().rfind(task_prefix, 0) != 0)
                 continue;
-            ScheduledTask t;
-            t.name = name.text();
-            VARIANT_BOOL enabled = VARIANT_TRUE;
-            registered->get_Enabled(&enabled);
-            t.enabled = enabled != VARIANT_FALSE;
-            DATE next = 0;
-            if (SUCCEEDED(registered->get_NextRunTime(&next)) && next > 0)
-                t.next_run = iso_time(next, L' ');
-            ComPtr<ITaskDefinition> definition;
-            if (SUCCEEDED(registered->get_Definition(definition.out())))
-                read_definition(*definition.get(), t);
-            tasks.push_back(std::move(t));
+            tasks.push_back(describe(*registered.get()));
         }
         std::sort(tasks.begin(), tasks.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
         return tasks;
+    }
+
+    std::optional<ScheduledTask> find(const std::wstring& name) override
+    {
+        ComPtr<IRegisteredTask> registered;
+        const HRESULT hr = root_->GetTask(Bstr(name), registered.out());
+        if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND))
+            return std::nullopt;
+        check(hr, L"read the task");
+        return describe(*registered.get());
     }
 
     void remove(const std::wstring& name) override
@@ -193,6 +199,24 @@ public:
     }
 
 private:
+    static ScheduledTask describe(IRegisteredTask& registered)
+    {
+        ScheduledTask t;
+        Bstr name;
+        registered.get_Name(name.out());
+        t.name = name.text();
+        VARIANT_BOOL enabled = VARIANT_TRUE;
+        registered.get_Enabled(&enabled);
+        t.enabled = enabled != VARIANT_FALSE;
+        DATE next = 0;
+        if (SUCCEEDED(registered.get_NextRunTime(&next)) && next > 0)
+            t.next_run = iso_time(next, L' ');
+        ComPtr<ITaskDefinition> definition;
+        if (SUCCEEDED(registered.get_Definition(definition.out())))
+            read_definition(*definition.get(), t);
+        return t;
+    }
+
     static void read_definition(ITaskDefinition& definition, ScheduledTask& t)
     {
         ComPtr<IActionCollection> actions;
@@ -221,9 +245,9 @@ private:
             const std::wstring s = start.text();
             t.trigger = L"daily at " + (s.size() >= 16 ? s.substr(11, 5) : s);
         } else if (type == TASK_TRIGGER_LOGON) {
-            ComPtr<ILogonTrigger> logon;
+            ComPtr<LogonTrigger> logon;
             Bstr user;
-            if (SUCCEEDED(trigger->QueryInterface(IID_ILogonTrigger, logon.out_void())))
+            if (SUCCEEDED(trigger->QueryInterface(iid_logon_trigger, logon.out_void())))
                 logon->get_UserId(user.out());
             t.trigger = L"at logon of " + user.text();
         } else {

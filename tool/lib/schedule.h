@@ -61,8 +61,11 @@ public:
     virtual ~TaskService() = default;
     // Creates the task, or replaces the one of that name.
     virtual void create(const TaskDefinition& task) = 0;
-    // The tasks whose names begin with task_prefix, by name.
+    // The tasks whose names begin with task_prefix, by name. Wine 8's scheduler cannot
+    // list its tasks: ToolError{Outcome::component} saying so.
     virtual std::vector<ScheduledTask> list() = 0;
+    // The task of that exact name, or nothing.
+    virtual std::optional<ScheduledTask> find(const std::wstring& name) = 0;
     virtual void remove(const std::wstring& name) = 0;
 };
 
