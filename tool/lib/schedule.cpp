@@ -167,8 +167,7 @@ public:
             ComPtr<IRegisteredTask> registered;
             const HRESULT hr = collection->get_Item(index, registered.out());
             if (hr == E_NOTIMPL) // Wine 8
-                throw ToolError{Outcome::component, L"this Task Scheduler cannot list its tasks (" + hex(hr) +
-                                                        L"); qmxclicker schedule --show NAME shows one"};
+                throw ToolError{Outcome::component, L"this Task Scheduler cannot list its tasks (" + hex(hr) + L")"};
             if (FAILED(hr) || !registered)
                 break;
             Bstr name;
