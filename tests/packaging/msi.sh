@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The installers under Wine, in a prefix of their own: per machine and per user each
 # package writes the same keys as the DLL's own registration (regsvr32 of the same file in
-# the same folder), a script host downloads once csp2.dll is copied in (per machine), a newer package
-# replaces it and an older one is refused, and uninstalling leaves nothing. On 64-bit
+# the same folder), a script host downloads once csp2.dll is copied in (per machine), this
+# release's package replaces the previous release's (2.0.0.2) with one entry left in the
+# installed programs and its own files in place, another package of the same version lands
+# nothing, a newer package replaces it and an older one is refused, and uninstalling leaves
+# nothing. On 64-bit
 # Windows the x86 packages refuse to install.
 #
 #   msi.sh BUILD_FOLDER PREFIX x86|x64
