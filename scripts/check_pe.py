@@ -209,8 +209,9 @@ def main():
                     problems.append("numeric versions %s, expected %s twice" % (numbers, (ms, ls)))
                 else:
                     file_os, file_type = fixed.FileOS, fixed.FileType
-                    if file_type != 2:  # VFT_DLL
-                        problems.append("file type %d is not a DLL" % file_type)
+                    is_dll = bool(pe.FILE_HEADER.Characteristics & 0x2000)  # IMAGE_FILE_DLL
+                    if file_type != (2 if is_dll else 1):  # VFT_DLL, VFT_APP
+                        problems.append("file type %d is not a %s" % (file_type, "DLL" if is_dll else "program"))
                     if file_os != 4:  # VOS__WINDOWS32
                         problems.append("operating system %#x is not 32-bit Windows" % file_os)
             for item in args.version_string:

@@ -20,6 +20,10 @@ esac
 
 say() { printf '== %s\n' "$*" >&2; }
 
+# The release's version (installers, tools, zip), set once in the top CMakeLists.txt; the
+# DLL keeps its own in project().
+release_version() { sed -n 's/^set(QMX_RELEASE_VERSION \([0-9.]*\))$/\1/p' "$root/CMakeLists.txt"; }
+
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The installers under Wine, in a prefix of their own: per machine and per user each
 # package writes the same keys as the DLL's own registration (regsvr32 of the same file in
-# the same folder), a script host downloads once csp2.dll is copied in (per machine), a newer package
-# replaces it and an older one is refused, and uninstalling leaves nothing. On 64-bit
+# the same folder), a script host downloads once csp2.dll is copied in (per machine), this
+# release's package replaces the previous release's (2.0.0.2) with one entry left in the
+# installed programs and its own files in place, another package of the same version lands
+# nothing, a newer package replaces it and an older one is refused, and uninstalling leaves
+# nothing. On 64-bit
 # Windows the x86 packages refuse to install.
 #
 #   msi.sh BUILD_FOLDER PREFIX x86|x64 [all|wine32|msiexec]
@@ -35,7 +38,7 @@ ensure_wineprefix
 trap finish_wineprefix EXIT
 "$wine" wineboot >/dev/null 2>&1 || true
 
-version=$(sed -n 's/^project(QMXClicker VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
+version=$(release_version)
 work="$WINEPREFIX/drive_c/msitest"
 mkdir -p "$work"
 cp "$build_folder/QMXClicker-$version-$arch.msi" "$work/machine.msi"
@@ -45,9 +48,32 @@ cp "$build_folder/QMXClicker-$version-$arch-user.msi" "$work/user.msi"
 IFS=. read -r major minor build _ <<<"$version"
 newer=$major.$minor.$((build + 1)).0
 if part msiexec; then
-    python3 "$here/../../packaging/make_msi.py" "$here/../../packaging/QMXClicker.wxs" "$build_folder" "$work/newer.msi" \
+    /usr/bin/python3 "$here/../../packaging/make_msi.py" "$here/../../packaging/QMXClicker.wxs" "$build_folder" "$work/newer.msi" \
         "$arch" machine "$newer" || exit 1
 fi
+
+# ---- the previous release (block of its own) ----
+# The previous release's package: the packaging files of the last commit that made 2.0.0.2
+# packages, with this build's DLL and its tools marked by a few bytes past their end (a
+# program's loader ignores them), so that the upgrade's replacement of them shows. Made
+# from the history rather than kept as a fixture: the same build's DLL keeps the keys
+# comparable. A rebuild of this release from those marked files is a same-version package
+# with another package code.
+previous_commit=557c0ba previous=2.0.0.2
+mkdir -p "$work/previous/packaging" "$work/previous/files"
+for f in QMXClicker.wxs classes.wxi make_msi.py verify_reproducible.py; do
+    git -c safe.directory='*' -C "$here/../.." show "$previous_commit:packaging/$f" >"$work/previous/packaging/$f" 2>"$work/git.txt" ||
+        { echo "FAIL the previous release's packaging/$f is not in this checkout's history (commit $previous_commit): $(cat "$work/git.txt")"; exit 1; }
+done
+cp "$build_folder/QMXClicker.dll" "$work/previous/files/"
+for f in qmxclicker.exe qmxclickerw.exe; do
+    { cat "$build_folder/$f"; printf 'previous release'; } >"$work/previous/files/$f"
+done
+/usr/bin/python3 "$work/previous/packaging/make_msi.py" "$work/previous/packaging/QMXClicker.wxs" "$work/previous/files" \
+    "$work/previous.msi" "$arch" machine "$previous" || exit 1
+/usr/bin/python3 "$here/../../packaging/make_msi.py" "$here/../../packaging/QMXClicker.wxs" "$work/previous/files" \
+    "$work/rebuilt.msi" "$arch" machine "$version" || exit 1
+# ---- end of the previous release ----
 
 failures=0
 fail() {
@@ -211,7 +237,32 @@ fi
 
 echo "== per machine, $arch"
 part wine32 && reference HKLM "$machine_folder" regsvr32_machine
-"$wine" msiexec /i 'C:\msitest\machine.msi' /qn || fail "msiexec /i machine.msi"
+# ---- the previous release, then this one over it ----
+"$wine" msiexec /i 'C:\msitest\previous.msi' /qn || fail "msiexec /i previous.msi ($previous)"
+[ "$(products)" = 1 ] || fail "$(products) products installed after the previous release"
+cmp -s "$work/previous/files/qmxclicker.exe" "$(unix "$machine_folder")/qmxclicker.exe" ||
+    fail "the previous release did not install its own qmxclicker.exe"
+echo "== $version over $previous"
+"$wine" msiexec /i 'C:\msitest\machine.msi' /qn || fail "msiexec /i machine.msi over $previous"
+if [ "$(products)" = 1 ]; then echo "ok   one entry in the installed programs after the upgrade from $previous"
+else fail "$(products) products installed after the upgrade from $previous"; fi
+for f in QMXClicker.dll qmxclicker.exe qmxclickerw.exe; do
+    if cmp -s "$build_folder/$f" "$(unix "$machine_folder")/$f"; then echo "ok   $version's $f in place"
+    else fail "$f in $machine_folder is not $version's"; fi
+done
+"$wine" msiexec /i 'C:\msitest\rebuilt.msi' /qn
+status=$?
+# Windows refuses it with 1638 ("another version of this product is already installed");
+# Wine 8's msiexec takes it as a repair of the installed product and exits 0. Either way
+# nothing of it may land.
+case $status in
+    1638) echo "ok   another package of $version is refused (1638: another version of this product is installed)" ;;
+    0) echo "ok   another package of $version: Wine's msiexec repairs the installed one instead of refusing (1638 on Windows)" ;;
+    *) fail "another package of $version: msiexec exited $status, neither 1638 nor Wine's 0" ;;
+esac
+cmp -s "$build_folder/qmxclicker.exe" "$(unix "$machine_folder")/qmxclicker.exe" || fail "the refused package changed qmxclicker.exe"
+[ "$(products)" = 1 ] || fail "$(products) products installed after the refused same-version package"
+# ---- end of the previous release; the component is checked as installed below ----
 dump HKLM machine
 if part wine32; then
     same machine regsvr32_machine

@@ -13,7 +13,7 @@ export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$CMAKE_C_COMPI
 # copy still builds the libraries itself, in its own folder.
 export QMX_DEPS_SOURCES=${QMX_DEPS_SOURCES:-$root/build/deps/sources}
 
-version=$(sed -n 's/^project(QMXClicker VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+version=$(sed -n 's/^set(QMX_RELEASE_VERSION \([0-9.]*\))$/\1/p' "$root/CMakeLists.txt")
 outputs="QMXClicker.dll"
 for suffix in x86 x64 x86-user x64-user; do outputs="$outputs QMXClicker-$version-$suffix.msi"; done
 

@@ -11,7 +11,7 @@ source "$here/check.sh"
 source "$here/../../scripts/lib/common.sh"
 work=$(mktemp -d /tmp/qmx-signing.XXXXXX)
 trap 'finish_wineprefix; rm -rf "$work"' EXIT
-version=$(sed -n 's/^project(QMXClicker VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+version=$(release_version)
 
 ca="$work/ca"
 mkdir -p "$ca"

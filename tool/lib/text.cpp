@@ -1,5 +1,7 @@
 #include "lib/text.h"
 
+#include "lib/component.h"
+
 #include <windows.h>
 
 #include <oleauto.h>
@@ -41,7 +43,96 @@ std::optional<double> make_date(int year, int month, int day, int hour, int minu
     return date;
 }
 
+// The offset of the first byte that is not well-formed UTF-8 (overlong forms, surrogates
+// and values past U+10FFFF included), or npos.
+std::size_t utf8_error(std::string_view b)
+{
+    std::size_t i = 0;
+    while (i < b.size()) {
+        const unsigned char c = static_cast<unsigned char>(b[i]);
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF; // the second byte's range
+        if (c < 0x80)
+            length = 1;
+        else if (c >= 0xC2 && c <= 0xDF)
+            length = 2;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else
+            return i;
+        for (std::size_t k = 1; k < length; ++k) {
+            if (i + k >= b.size())
+                return i;
+            const unsigned char t = static_cast<unsigned char>(b[i + k]);
+            if (t < (k == 1 ? low : 0x80) || t > (k == 1 ? high : 0xBF))
+                return i;
+        }
+        i += length;
+    }
+    return std::string_view::npos;
+}
+
+std::wstring byte_offset(std::size_t at)
+{
+    return L" (byte " + std::to_wstring(at + 1) + L")";
+}
+
 } // namespace
+
+std::optional<double> read_iso_time(std::wstring_view text)
+{
+    if (text.size() != 19 || text[4] != L'-' || text[7] != L'-' || (text[10] != L'T' && text[10] != L' ') ||
+        text[13] != L':' || text[16] != L':')
+        return std::nullopt;
+    const int century = two_digits(text, 0), year = two_digits(text, 2), month = two_digits(text, 5),
+              day = two_digits(text, 8), hour = two_digits(text, 11), minute = two_digits(text, 14),
+              second = two_digits(text, 17);
+    if (century < 0 || year < 0 || day < 0)
+        return std::nullopt;
+    return make_date(century * 100 + year, month, day, hour, minute, second);
+}
+
+std::wstring decode_text_file(std::string_view bytes, const std::wstring& name)
+{
+    const auto refuse = [&](const std::wstring& why) {
+        throw ToolError{Outcome::usage, name + L": " + why + L"; save it as UTF-8 or as Unicode (UTF-16) text"};
+    };
+    std::wstring text;
+    if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
+        const bool little = bytes[0] == '\xFF';
+        if (little && bytes.size() >= 4 && bytes.substr(2, 2) == std::string_view("\0\0", 2))
+            refuse(L"UTF-32 text is not read");
+        if (bytes.size() % 2)
+            refuse(L"UTF-16 text of an odd number of bytes");
+        for (std::size_t i = 2; i < bytes.size(); i += 2) {
+            const unsigned char a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+            text += static_cast<wchar_t>(little ? a | b << 8 : b | a << 8);
+        }
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const wchar_t c = text[i];
+            const bool lead = c >= 0xD800 && c <= 0xDBFF, trail = c >= 0xDC00 && c <= 0xDFFF;
+            if (trail || (lead && (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)))
+                refuse(L"not UTF-16 text: a lone surrogate" + byte_offset(2 + 2 * i));
+            i += lead;
+        }
+    } else {
+        const std::size_t mark = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+        bytes.remove_prefix(mark);
+        const std::size_t bad = utf8_error(bytes);
+        if (bad != std::string_view::npos)
+            refuse(L"not UTF-8 text" + byte_offset(mark + bad));
+        text = from_utf8(bytes);
+    }
+    if (const std::size_t nul = text.find(L'\0'); nul != std::wstring::npos)
+        refuse(L"the text holds a NUL character (UTF-16 without a byte-order mark?)");
+    return text;
+}
 
 std::string utf8(std::wstring_view text)
 {

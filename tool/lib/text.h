@@ -20,6 +20,13 @@ std::wstring visible(std::wstring_view text);
 
 // 2026-11-30T08:12:05 (separator 'T'), or with a blank for people to read.
 std::wstring iso_time(double date, wchar_t separator = L'T');
+// 2026-11-30T08:12:05 or 2026-11-30 08:12:05 back to a date; nothing for anything else.
+std::optional<double> read_iso_time(std::wstring_view text);
+// The text of a file a user wrote (a parameter list): UTF-8 with or without a byte-order
+// mark, or UTF-16 little- or big-endian with one (PowerShell 5's Out-File, Notepad's
+// "Unicode"). Anything else, a NUL character included, is refused rather than guessed:
+// ToolError{Outcome::usage} naming the file and the first byte that is wrong.
+std::wstring decode_text_file(std::string_view bytes, const std::wstring& name);
 // The scanner clock of a download, when its flag says it is valid and its digits make a
 // calendar time (years 2000 to 2099).
 std::optional<double> scanner_clock(const Download& d);
