@@ -142,6 +142,7 @@ for c in "download --format csv --output x.csv --clear" "clear --yes" "params 02
 read-data 3 -7" $c
     expect "$c on a count the library answered with an error: nothing cleared" 5 '! logged csp2ClearData && ! logged csp2SetParam && err "did not report its contents"'
 done
+tasks="$WINEPREFIX/drive_c/windows/system32/tasks"
 while IFS='|' read -r name code condition args; do
     # shellcheck disable=SC2086 # the table's words
     tool "$name" "$two" $args
@@ -161,7 +162,29 @@ quiet-first|0|[ ! -s err ] && [ "$(rows out.csv)" = 2 ]|--quiet download --outpu
 xlsx-console|2|[ ! -s calls.log ] && err "workbook"|download --format xlsx
 xlsx-extension|0|/usr/bin/python3 -c "import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])[\"Barcodes\"]; assert ws[\"B2\"].value == \"2001234567893\" and ws[\"B2\"].data_type == \"s\"" out.xlsx|download --output out.xlsx
 exact-json|2|[ ! -s calls.log ] && err "CSV"|download --format json --exact
+schedule-unasked|2|[ ! -e "$tasks/QMXClicker clear daily 1800" ] && err "nobody to ask"|schedule --daily 18:00 -- clear
+schedule-relative|2|err "full path"|schedule --daily 18:00 -- download --output b.csv --clear
+schedule-bad-visit|2|err "does not take"|schedule --daily 18:00 -- download --clock 000000010126
+schedule-bad-time|2|err "HH:MM"|schedule --daily 25:00 -- download --output C:\Scans\b.csv --clear
+schedule-create|0|[ -e "$tasks/QMXClicker nightly" ] && grep -q "daily at 18:00" err|schedule --daily 18:00 --name nightly -- download --output C:\Scans\b-{date}.csv --clear --set-clock
+schedule-remove|0|[ ! -e "$tasks/QMXClicker nightly" ]|schedule --remove nightly
 T
+
+# A parameter list saved by Notepad (UTF-8 with a byte-order mark) and by PowerShell 5 (UTF-16).
+mkdir -p "$work/params-files"
+printf '\xef\xbb\xbf0210052201\r\n' >"$work/params-files/utf8.txt"
+/usr/bin/python3 -c 'import sys; open(sys.argv[1], "wb").write("0210052201\r\n".encode("utf-16"))' "$work/params-files/utf16.txt"
+for f in utf8 utf16; do
+    tool "params-$f" "" params --file "$(win "$work/params-files/$f.txt")" --yes
+    expect "params --file in $f with its byte-order mark" 0 'logged "^csp2SetParam 10 05 " && logged "^csp2SetParam 22 01 "'
+done
+
+# The run log: a line per command, what an administrator reads after a failed evening.
+runlog=$(win "$work/runs.log")
+tool log-good "$two" --log "$runlog" download --output out.csv
+tool log-bad "port none" --log "$runlog" download --output out.csv
+tool log "" --log "$runlog" log
+expect "the run log after a good and a failed run" 0 'grep -q "exit 0  --log .* download --output out.csv" out && grep -q "scanner 00126B3FA21904C7 on port 3, 2 barcodes" out && grep -q "output  Z:.*log-good.out.csv" out && grep -q "exit 1  --log .* download --output out.csv" out && grep -q "no scanner answered" out && [ "$(grep -c "	" "$work/runs.log")" = 2 ]'
 
 tool archived "$two" clear --yes
 id=$(ls "$archive" | grep -v '^[.]' | tail -n 1)

@@ -5,6 +5,8 @@
 #include "lib/output_file.h"
 #include "lib/output_name.h"
 #include "lib/parameters.h"
+#include "lib/run_log.h"
+#include "lib/schedule.h"
 #include "lib/settings.h"
 #include "lib/system.h"
 #include "lib/text.h"
@@ -12,6 +14,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -31,6 +34,9 @@ constexpr wchar_t usage_text[] =
     L"                      [--separator C] [--append]]\n"
     L"  qmxclicker archive  [list | show ID [--format F] [--separator C] [--output FILE]]\n"
     L"  qmxclicker info     [--port N]\n"
+    L"  qmxclicker log      [--count N]\n"
+    L"  qmxclicker schedule (--daily HH:MM | --at-logon) [--name NAME] -- VISIT...\n"
+    L"  qmxclicker schedule --list | --remove NAME\n"
     L"  qmxclicker [COMMAND] --help | --version\n"
     L"\n"
     L"  download   reads everything the scanner holds; with --clear it saves it to FILE,\n"
@@ -43,6 +49,9 @@ constexpr wchar_t usage_text[] =
     L"             so its barcodes are saved first unless --yes lets them go (to the archive)\n"
     L"  archive    lists the visits kept before each clear; show ID writes one out again\n"
     L"  info       the component, its registration, csp2.DLL and the scanner\n"
+    L"  log        the last runs of the tools (time, command, scanner, files, exit, message)\n"
+    L"  schedule   a Task Scheduler task of this user that runs VISIT with this program,\n"
+    L"             e.g. schedule --daily 18:00 -- download --output C:\\Scans\\b-{date}.csv --clear\n"
     L"\n"
     L"  --port N       the port to try first (default: where a scanner last answered)\n"
     L"  --format F     table (default), csv, json, upload (alldata as it is), or xlsx (a\n"
@@ -56,6 +65,7 @@ constexpr wchar_t usage_text[] =
     L"  --quiet        print errors only\n"
     L"  --wait S       wait up to S seconds (default 60) for another visit using the scanner\n"
     L"                 or the output file\n"
+    L"  --log FILE     the run log to append to (default %LOCALAPPDATA%\\QMXClicker\\qmxclicker.log)\n"
     L"\n"
     L"Exit codes: 0 done, 1 no scanner, 2 refused (usage; the scanner's memory untouched),\n"
     L"3 error from the component, 4 output or archive not written (nothing cleared),\n"
@@ -89,6 +99,24 @@ void message(const std::wstring& text)
     write(STD_ERROR_HANDLE, utf8(text) + "\r\n");
 }
 
+// What this run did, for the run log: filled as the visit goes.
+RunRecord record;
+
+// The log is read elsewhere, later: a file by its full name.
+std::wstring full_path(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH * 4];
+    const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
+    return n > 0 && n < MAX_PATH * 4 ? std::wstring(full, n) : path;
+}
+
+void record_download(const Download& d)
+{
+    record.scanner = d.identity;
+    record.port = d.port;
+    record.barcodes = static_cast<int>(d.entries.size());
+}
+
 // A download on standard output: on a console, no control character of a barcode reaches
 // the terminal raw (it could retitle or clear it); to a file or pipe, the format's bytes.
 void print(const Download& d, WriteOptions options)
@@ -114,6 +142,12 @@ enum Option : unsigned {
     opt_yes = 1u << 8,
     opt_file = 1u << 9,
     opt_exact = 1u << 10,
+    opt_daily = 1u << 11,
+    opt_at_logon = 1u << 12,
+    opt_list = 1u << 13,
+    opt_remove = 1u << 14,
+    opt_name = 1u << 15,
+    opt_count = 1u << 16,
 };
 
 struct OptionName {
@@ -127,6 +161,8 @@ constexpr OptionName option_names[] = {
     {L"--output", opt_output, true},    {L"--append", opt_append, false}, {L"--clear", opt_clear, false},
     {L"--set-clock", opt_set_clock, false}, {L"--clock", opt_clock, true}, {L"--yes", opt_yes, false},
     {L"--file", opt_file, true},     {L"--exact", opt_exact, false},
+    {L"--daily", opt_daily, true},   {L"--at-logon", opt_at_logon, false}, {L"--list", opt_list, false},
+    {L"--remove", opt_remove, true}, {L"--name", opt_name, true},         {L"--count", opt_count, true},
 };
 
 struct Options {
@@ -135,7 +171,9 @@ struct Options {
     unsigned given = 0;
     std::optional<int> port;
     WriteOptions write;
-    std::wstring output, file, clock;
+    std::wstring output, file, clock, daily, remove, name, log;
+    std::vector<std::wstring> visit; // schedule: the command line after --
+    int count = 20;
     bool quiet = false, help = false, version = false;
     unsigned wait = default_wait_seconds;
     bool has(Option o) const { return (given & o) != 0; }
@@ -208,11 +246,15 @@ int run_download(const Options& o, const Progress& progress)
     if (o.has(opt_clear)) {
         const Clearing how{L"download --clear", o.has(opt_set_clock) ? clock_text(local_now()) : std::wstring(), {}};
         const Saved saved = save_and_clear(component, port, target_of(o, true), how, progress);
+        record_download(saved.download);
+        record.output = full_path(saved.path);
+        record.archive = saved.archive;
         progress(L"done: " + barcodes(saved.download.entries.size()) + L" saved in " + saved.path +
                  L", the scanner is empty");
         return 0;
     }
     Download d = find_scanner(component, port, progress);
+    record_download(d);
     if (!d.contents_reported())
         require_contents(d);
     const bool complete = d.complete();
@@ -221,6 +263,7 @@ int run_download(const Options& o, const Progress& progress)
         print(d, o.write);
     } else {
         const std::wstring path = save(d, target_of(o, false));
+        record.output = full_path(path);
         progress(L"saved " + barcodes(d.entries.size()) + L" to " + path);
     }
     if (!complete)
@@ -256,6 +299,7 @@ int run_clear(const Options& o, const Progress& progress)
     ScannerLock lock(o.wait, progress);
     Component component;
     const Download d = find_scanner(component, port_to_try(o.port), progress);
+    record_download(d);
     require_contents(d);
     if (!o.has(opt_yes) && !agreed_to_erase(d, L"clear")) {
         progress(L"nothing cleared");
@@ -263,7 +307,7 @@ int run_clear(const Options& o, const Progress& progress)
     }
     if (o.has(opt_set_clock))
         clock = clock_text(local_now());
-    archive_and_clear(component, d, Clearing{L"clear", clock, {}}, L"", progress);
+    record.archive = archive_and_clear(component, d, Clearing{L"clear", clock, {}}, L"", progress);
     return 0;
 }
 
@@ -272,6 +316,7 @@ int run_setclock(const Options& o, const Progress& progress)
     ScannerLock lock(o.wait, progress);
     Component component;
     const Download d = find_scanner(component, port_to_try(o.port), progress);
+    record_download(d);
     set_clock_and_check(component, d, progress);
     return 0;
 }
@@ -288,7 +333,7 @@ int run_params(const Options& o, const Progress& progress)
         const std::optional<std::string> bytes = read_file(o.file);
         if (!bytes)
             usage_error(L"no such file: " + o.file);
-        text = from_utf8(*bytes);
+        text = decode_text_file(*bytes, o.file);
     }
     const std::vector<Parameter> entries = check_parameter_list(text);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
@@ -303,14 +348,18 @@ int run_params(const Options& o, const Progress& progress)
     Component component;
     const Clearing how{L"params", L"", text};
     if (!o.output.empty()) {
-        save_and_clear(component, port_to_try(o.port), target_of(o, true), how, progress);
+        const Saved saved = save_and_clear(component, port_to_try(o.port), target_of(o, true), how, progress);
+        record_download(saved.download);
+        record.output = full_path(saved.path);
+        record.archive = saved.archive;
     } else {
         const Download d = find_scanner(component, port_to_try(o.port), progress);
+        record_download(d);
         require_contents(d);
         if (!o.has(opt_yes) && !d.entries.empty())
             usage_error(L"the scanner holds " + barcodes(d.entries.size()) +
                         L": give --output FILE to save them first, or --yes to let them go (to the archive)");
-        archive_and_clear(component, d, how, L"", progress);
+        record.archive = archive_and_clear(component, d, how, L"", progress);
     }
     progress(L"done (the scanner does not report whether it accepted each setting)");
     return 0;
@@ -350,6 +399,92 @@ int run_archive(const Options& o, const Progress& progress)
 
 int run_info(const Options& o, const Progress& progress);
 
+std::wstring run_log_of(const Options& o)
+{
+    return o.log.empty() ? default_run_log() : o.log;
+}
+
+int run_log(const Options& o, const Progress& progress)
+{
+    const std::wstring path = run_log_of(o);
+    std::string out;
+    for (const RunRecord& r : last_runs(path, static_cast<std::size_t>(o.count)))
+        out += utf8(iso_time(r.time, L' ') + L"  exit " + std::to_wstring(r.exit_code) + L"  " + r.command_line +
+                    (r.scanner.empty() ? L"" : L"\r\n    scanner " + r.scanner + L" on port " + std::to_wstring(r.port)) +
+                    (r.barcodes ? L", " + barcodes(static_cast<std::size_t>(*r.barcodes)) : L"") +
+                    (r.output.empty() ? L"" : L"\r\n    output  " + r.output) +
+                    (r.archive.empty() ? L"" : L"\r\n    archive " + r.archive) +
+                    (r.message.empty() ? L"" : L"\r\n    " + visible(r.message))) +
+               "\r\n";
+    write(STD_OUTPUT_HANDLE, out);
+    progress(L"the log is " + path);
+    return 0;
+}
+
+const Command* command_named(const std::wstring& name);
+Options parse(const std::vector<std::wstring>& args, const Command*& command);
+
+int run_schedule(const Options& o, const Progress& progress)
+{
+    const int actions = o.has(opt_daily) + o.has(opt_at_logon) + o.has(opt_list) + o.has(opt_remove);
+    if (actions != 1)
+        usage_error(L"schedule takes one of --daily HH:MM, --at-logon, --list and --remove NAME");
+    const std::unique_ptr<TaskService> service = system_task_service();
+    if (o.has(opt_list)) {
+        if (!o.visit.empty() || o.has(opt_name))
+            usage_error(L"schedule --list takes nothing more");
+        std::string out;
+        for (const ScheduledTask& t : service->list())
+            out += utf8(t.name + L"\r\n    " + (t.trigger.empty() ? L"(no trigger stored)" : t.trigger) +
+                        (t.enabled ? L"" : L", disabled") + (t.next_run.empty() ? L"" : L", next " + t.next_run) +
+                        L"\r\n    " + t.program + L" " + t.arguments) +
+                   "\r\n";
+        write(STD_OUTPUT_HANDLE, out);
+        return 0;
+    }
+    if (o.has(opt_remove)) {
+        if (!o.visit.empty())
+            usage_error(L"schedule --remove takes no command line");
+        const std::wstring name = o.remove.rfind(task_prefix, 0) == 0 ? o.remove : task_prefix + o.remove;
+        service->remove(name);
+        progress(L"removed the task " + name);
+        return 0;
+    }
+    // The visit's command line, checked by the rules it will run by, before a task exists.
+    if (o.visit.empty())
+        usage_error(L"schedule needs the visit after --, e.g. schedule --daily 18:00 -- download --output "
+                    L"C:\\Scans\\barcodes-{date}.csv --clear");
+    const Command* visit_command = nullptr;
+    const Options visit = parse(o.visit, visit_command);
+    if (!visit_command || visit.help || visit.version)
+        usage_error(L"schedule runs a visit: download, clear, setclock or params");
+    const std::wstring what = visit_command->name;
+    if (what == L"schedule" || what == L"log" || what == L"archive" || what == L"info")
+        usage_error(L"schedule runs a visit: download, clear, setclock or params, not " + what);
+    if ((what == L"clear" && !visit.has(opt_yes)) ||
+        (what == L"params" && !visit.has(opt_yes) && visit.output.empty()))
+        usage_error(L"a scheduled " + what + L" has nobody to ask: give --yes" +
+                    (what == L"params" ? L" or --output FILE" : L""));
+    if (!visit.output.empty() && !(visit.output.size() > 2 && (visit.output[1] == L':' || visit.output.rfind(L"\\\\", 0) == 0)))
+        usage_error(L"a scheduled visit's --output needs a full path (it starts in the tool's folder): " + visit.output);
+    int hour = 0, minute = 0;
+    if (o.has(opt_daily)) {
+        const auto time = read_time_of_day(o.daily);
+        if (!time)
+            usage_error(L"--daily takes a time of day HH:MM, not '" + o.daily + L"'");
+        hour = time->first;
+        minute = time->second;
+    }
+    const TaskDefinition task =
+        make_task(o.visit, o.has(opt_daily) ? TaskTrigger::daily : TaskTrigger::logon, hour, minute, o.name);
+    service->create(task);
+    if (!service->find(task.name))
+        throw ToolError{Outcome::component, L"the Task Scheduler took the task " + task.name + L" but does not find it"};
+    progress(L"scheduled \"" + task.name + L"\": " + task.program + L" " + task.arguments +
+             (o.has(opt_daily) ? L", daily at " + o.daily : L", at logon of " + task.user));
+    return 0;
+}
+
 constexpr Command commands[] = {
     {L"download", opt_port | opt_format | opt_separator | opt_exact | opt_output | opt_append | opt_clear | opt_set_clock, 0,
      run_download},
@@ -359,6 +494,8 @@ constexpr Command commands[] = {
      run_params},
     {L"archive", opt_format | opt_separator | opt_exact | opt_output, 2, run_archive},
     {L"info", opt_port, 0, run_info},
+    {L"log", opt_count, 0, run_log},
+    {L"schedule", opt_daily | opt_at_logon | opt_list | opt_remove | opt_name, 0, run_schedule},
 };
 
 const Command* command_named(const std::wstring& name)
@@ -390,6 +527,8 @@ Options parse(const std::vector<std::wstring>& args, const Command*& command)
             o.version = true;
         else if (a == L"--wait")
             o.wait = static_cast<unsigned>(number(value(), L"--wait", 0, 86400));
+        else if (a == L"--log")
+            o.log = value();
         else if (a.rfind(L"--", 0) == 0) {
             const OptionName* known = nullptr;
             for (const OptionName& n : option_names)
@@ -416,7 +555,7 @@ Options parse(const std::vector<std::wstring>& args, const Command*& command)
     for (const auto& [name, text] : given) {
         if (!(command->options & name->option))
             usage_error(o.command + L" does not take " + name->name + L"; its options are " +
-                        option_list(command->options) + L", and --quiet, --wait");
+                        option_list(command->options) + L", and --quiet, --wait, --log");
         if (o.has(name->option))
             usage_error(std::wstring(name->name) + L" is given twice");
         o.given |= name->option;
@@ -439,6 +578,10 @@ Options parse(const std::vector<std::wstring>& args, const Command*& command)
             break;
         case opt_output: o.output = text; break;
         case opt_exact: o.write.exact = true; break;
+        case opt_daily: o.daily = text; break;
+        case opt_remove: o.remove = text; break;
+        case opt_name: o.name = text; break;
+        case opt_count: o.count = number(text, L"--count", 1, 10000); break;
         case opt_file: o.file = text; break;
         case opt_clock: o.clock = text; break;
         default: break;
@@ -541,10 +684,18 @@ int run_info(const Options& o, const Progress& progress)
     return status;
 }
 
-int run(const std::vector<std::wstring>& args)
+int run(const std::vector<std::wstring>& all, std::wstring& log)
 {
+    // schedule's visit follows "--", and is parsed by its own command's rules.
+    const auto split = std::find(all.begin(), all.end(), L"--");
+    const std::vector<std::wstring> args(all.begin(), split);
     const Command* command = nullptr;
-    const Options o = parse(args, command);
+    Options o = parse(args, command);
+    if (split != all.end()) {
+        if (!command || std::wstring(command->name) != L"schedule")
+            usage_error(L"-- goes only before the visit that schedule runs");
+        o.visit.assign(split + 1, all.end());
+    }
     if (o.version) {
         write(STD_OUTPUT_HANDLE, "qmxclicker " QMX_VERSION "\r\n");
         return 0;
@@ -553,7 +704,10 @@ int run(const std::vector<std::wstring>& args)
         write(STD_OUTPUT_HANDLE, utf8(usage_text));
         return 0;
     }
+    if (std::wstring(command->name) != L"log")
+        log = run_log_of(o);
     const Progress progress = [&](const std::wstring& text) {
+        record.message = text;
         if (!o.quiet)
             message(text);
     };
@@ -569,11 +723,24 @@ int wmain(int argc, wchar_t** argv)
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int status = 0;
+    std::wstring log;
+    record.time = local_now();
+    record.command_line = join_arguments(args);
     try {
-        status = run(args);
+        status = run(args, log);
     } catch (const ToolError& e) {
         message(e.message);
         status = static_cast<int>(e.outcome);
+        record.message = e.message;
+        if (record.output.empty() && !e.saved_to.empty())
+            record.output = full_path(e.saved_to);
+    }
+    record.exit_code = status;
+    // The log records the run; it never changes its outcome.
+    if (!log.empty()) {
+        const std::wstring why = append_run(log, record);
+        if (!why.empty())
+            message(L"the run log " + log + L" was not written: " + why);
     }
     if (SUCCEEDED(init))
         CoUninitialize();

@@ -7,6 +7,7 @@
 #include "lib/output_file.h"
 #include "lib/output_name.h"
 #include "lib/parameters.h"
+#include "lib/run_log.h"
 #include "lib/settings.h"
 #include "lib/system.h"
 #include "lib/text.h"
@@ -760,9 +761,31 @@ std::wstring failure(const Result& r, const ToolError& e)
     return plain(e);
 }
 
+// One line per job in the run log the console tool keeps too; it never changes the outcome.
+void log_job(const Result& r)
+{
+    static const wchar_t* const names[] = {L"window: download", L"window: save and clear", L"window: set clock",
+                                           L"window: program parameters"};
+    RunRecord record;
+    record.time = local_now();
+    record.command_line = names[static_cast<int>(r.kind)];
+    if (r.download && r.download->found) {
+        record.scanner = r.download->identity;
+        record.port = r.download->port;
+        record.barcodes = static_cast<int>(r.kind == Kind::download ? r.download->entries.size() : r.saved);
+    }
+    record.output = r.saved_to;
+    record.exit_code = r.error ? static_cast<int>(r.error->outcome) : 0;
+    record.message = r.error ? r.error->message : std::wstring();
+    if (const std::wstring log = default_run_log(); !log.empty())
+        append_run(log, record);
+}
+
 void finished(std::unique_ptr<Result> r)
 {
     set_busy(false);
+    if (!r->ask)
+        log_job(*r);
     const bool clear_next = app.clear_after_download;
     app.clear_after_download = false;
     if (r->error && r->error->outcome == Outcome::no_scanner) {
