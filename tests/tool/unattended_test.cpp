@@ -12,6 +12,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -172,7 +173,8 @@ TEST(RunLog, KeepsTheLastLinesWithinTheLimitWhileThreadsAppendAtOnce)
         EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
     }
     EXPECT_GT(rotated.size(), limit - line);
-    // Every line whole; each writer's last run is there, its runs in order.
+    // Every line whole, each writer's runs in order (a writer that finished early may have
+    // had all of its lines rotated away since).
     const std::vector<RunRecord> runs = last_runs(log, 1000);
     EXPECT_EQ(runs.size(), static_cast<std::size_t>(std::count(current.begin(), current.end(), '\n') +
                                                     std::count(rotated.begin(), rotated.end(), '\n')));
@@ -183,8 +185,8 @@ TEST(RunLog, KeepsTheLastLinesWithinTheLimitWhileThreadsAppendAtOnce)
         EXPECT_GT(n, last[r.port]) << "writer " << r.port;
         last[r.port] = n;
     }
-    for (int t = 1; t <= threads; ++t)
-        EXPECT_EQ(last[t], each - 1) << "writer " << t;
+    EXPECT_TRUE(std::any_of(std::begin(last) + 1, std::end(last), [](int n) { return n == each - 1; }))
+        << "no writer's last run is in the log";
 }
 
 // ---- the scheduled task ----

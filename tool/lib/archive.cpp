@@ -109,20 +109,10 @@ std::optional<ArchivedVisit> read_visit(const std::wstring& path)
 // Visit ids sort by time: YYYYMMDD-hhmmss-mmm-IDENTITY.
 std::optional<double> time_of_id(const std::wstring& id)
 {
-    SYSTEMTIME t{};
-    unsigned year, month, day, hour, minute, second, milli;
-    if (std::swscanf(id.c_str(), L"%4u%2u%2u-%2u%2u%2u-%3u", &year, &month, &day, &hour, &minute, &second, &milli) != 7)
+    int year, month, day, hour, minute, second, milli;
+    if (std::swscanf(id.c_str(), L"%4d%2d%2d-%2d%2d%2d-%3d", &year, &month, &day, &hour, &minute, &second, &milli) != 7)
         return std::nullopt;
-    t.wYear = static_cast<WORD>(year);
-    t.wMonth = static_cast<WORD>(month);
-    t.wDay = static_cast<WORD>(day);
-    t.wHour = static_cast<WORD>(hour);
-    t.wMinute = static_cast<WORD>(minute);
-    t.wSecond = static_cast<WORD>(second);
-    double date = 0;
-    if (!SystemTimeToVariantTime(&t, &date))
-        return std::nullopt;
-    return date;
+    return make_date(year, month, day, hour, minute, second);
 }
 
 std::vector<std::wstring> visit_ids(const std::wstring& folder)

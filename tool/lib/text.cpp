@@ -20,28 +20,6 @@ int two_digits(std::wstring_view text, std::size_t at)
     return (text[at] - L'0') * 10 + (text[at + 1] - L'0');
 }
 
-// A date from its parts, or nothing when they name no calendar time.
-std::optional<double> make_date(int year, int month, int day, int hour, int minute, int second)
-{
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59 || hour < 0 ||
-        minute < 0 || second < 0)
-        return std::nullopt;
-    SYSTEMTIME t{};
-    t.wYear = static_cast<WORD>(year);
-    t.wMonth = static_cast<WORD>(month);
-    t.wDay = static_cast<WORD>(day);
-    t.wHour = static_cast<WORD>(hour);
-    t.wMinute = static_cast<WORD>(minute);
-    t.wSecond = static_cast<WORD>(second);
-    double date = 0;
-    if (!SystemTimeToVariantTime(&t, &date))
-        return std::nullopt;
-    SYSTEMTIME back{};
-    // 31 February would roll over into March.
-    if (!VariantTimeToSystemTime(date, &back) || back.wDay != t.wDay || back.wMonth != t.wMonth)
-        return std::nullopt;
-    return date;
-}
 
 // The offset of the first byte that is not well-formed UTF-8 (overlong forms, surrogates
 // and values past U+10FFFF included), or npos.
@@ -84,6 +62,28 @@ std::wstring byte_offset(std::size_t at)
 }
 
 } // namespace
+
+std::optional<double> make_date(int year, int month, int day, int hour, int minute, int second)
+{
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59 || hour < 0 ||
+        minute < 0 || second < 0)
+        return std::nullopt;
+    SYSTEMTIME t{};
+    t.wYear = static_cast<WORD>(year);
+    t.wMonth = static_cast<WORD>(month);
+    t.wDay = static_cast<WORD>(day);
+    t.wHour = static_cast<WORD>(hour);
+    t.wMinute = static_cast<WORD>(minute);
+    t.wSecond = static_cast<WORD>(second);
+    double date = 0;
+    if (!SystemTimeToVariantTime(&t, &date))
+        return std::nullopt;
+    SYSTEMTIME back{};
+    // 31 February would roll over into March.
+    if (!VariantTimeToSystemTime(date, &back) || back.wDay != t.wDay || back.wMonth != t.wMonth)
+        return std::nullopt;
+    return date;
+}
 
 std::optional<double> read_iso_time(std::wstring_view text)
 {

@@ -18,6 +18,8 @@ bool is_control(wchar_t c);
 // The text with every such character shown as \xNN, for a console or a person to read.
 std::wstring visible(std::wstring_view text);
 
+// A local time from its parts, or nothing when they name no calendar time (31 February).
+std::optional<double> make_date(int year, int month, int day, int hour, int minute, int second);
 // 2026-11-30T08:12:05 (separator 'T'), or with a blank for people to read.
 std::wstring iso_time(double date, wchar_t separator = L'T');
 // 2026-11-30T08:12:05 or 2026-11-30 08:12:05 back to a date; nothing for anything else.
