@@ -16,7 +16,7 @@ dep_sources=${QMX_DEPS_SOURCES:-$build/deps/sources}
 # deb-src twin of every deb entry of the release goes into
 # /etc/apt/sources.list.d/qmx-deb-src.sources and the lists are updated.
 ensure_deb_src() {
-    apt-cache showsrc zlib 2>/dev/null | grep -q '^Package:' && return 0
+    apt-cache showsrc zlib 2>/dev/null | grep '^Package:' >/dev/null && return 0
     local file=/etc/apt/sources.list.d/qmx-deb-src.sources text
     text=$(/usr/bin/python3 - <<'EOF'
 import glob, os, re
@@ -68,7 +68,7 @@ EOF
         printf '%s\n' "$text" | as_root tee "$file" >/dev/null || return 1
     fi
     apt_update
-    apt-cache showsrc zlib 2>/dev/null | grep -q '^Package:' ||
+    apt-cache showsrc zlib 2>/dev/null | grep '^Package:' >/dev/null ||
         { say "apt still knows no source packages after adding $file"; return 1; }
 }
 
