@@ -261,6 +261,8 @@ bool save_as(const std::wstring& path, const std::string& what, const std::wstri
         }, 10);
         check(contains(suggested, L".xlsx") && contains(type, L"Excel workbook"),
               what + " offers the workbook first", std::wstring(suggested) + L" / " + type);
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Sleep(1000);
         check(screenshot(dialog, shot), "screenshot of the save dialog taken");
     }
     SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));

@@ -439,12 +439,14 @@ std::optional<Target> choose_file(HWND owner, const std::wstring& suggested)
     std::vector<wchar_t> path(32768, L'\0');
     suggested.copy(path.data(), std::min(suggested.size(), path.size() - 1));
     const std::wstring filters = filter(IDS_SAVE_FILTER), title = load(IDS_SAVE_TITLE);
+    const std::wstring folder = folder_of(default_file());
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
     dialog.lpstrFilter = filters.c_str();
     dialog.nFilterIndex = save_type();
     dialog.lpstrFile = path.data();
+    dialog.lpstrInitialDir = folder.c_str();
     dialog.nMaxFile = static_cast<DWORD>(path.size());
     dialog.lpstrTitle = title.c_str();
     dialog.lpstrDefExt = format_name(save_types[save_type() - 1]);
