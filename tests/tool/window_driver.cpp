@@ -165,7 +165,9 @@ std::wstring answer_box(int button, const std::function<void(const std::wstring&
     wait_for([&] { return (box = find(L"#32770", L"QMXClicker Scanner")) != nullptr; }, 30);
     if (!box)
         return L"(no message box)";
-    const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
+    // Under emulation the box is found while it is still being made: wait for its text.
+    std::wstring text;
+    wait_for([&] { return !(text = text_of(GetDlgItem(box, 0xFFFF))).empty(); }, 10);
     if (meanwhile)
         meanwhile(text);
     PostMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
