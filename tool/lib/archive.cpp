@@ -43,16 +43,7 @@ std::string visit_json(const std::wstring& id, const Download& d, const std::wst
     out += "  \"downloaded\": " + number_text(d.downloaded_at) + ",\r\n";
     out += "  \"upload\": " + text(d.upload) + ",\r\n";
     out += "  \"count\": " + std::to_string(d.reported) + ",\r\n";
-    out += "  \"barcodes\": [";
-    const char* separator = "\r\n";
-    for (const Entry& e : d.entries) {
-        out += separator;
-        out += "    {\"entry\": " + std::to_string(e.number) + ", \"barcode\": " + text(e.barcode) +
-               ", \"code_type\": " + (e.code_type ? std::to_string(*e.code_type) : std::string("null")) +
-               ", \"scanned_at\": " + text(iso_time(e.scanned)) + ", \"scanned\": " + number_text(e.scanned) + "}";
-        separator = ",\r\n";
-    }
-    out += d.entries.empty() ? "]\r\n" : "\r\n  ]\r\n";
+    out += json_barcodes(d, true);
     return out + "}\r\n";
 }
 

@@ -68,16 +68,7 @@ std::string json(const Download& d)
     out += "  \"clock_digits\": " + json_string(d.clock_digits) + ",\r\n";
     out += "  \"downloaded_at\": " + json_string(iso_time(d.downloaded_at)) + ",\r\n";
     out += "  \"count\": " + std::to_string(d.entries.size()) + ",\r\n";
-    out += "  \"barcodes\": [";
-    const char* separator = "\r\n";
-    for (const Entry& e : d.entries) {
-        out += separator;
-        out += "    {\"entry\": " + std::to_string(e.number) + ", \"barcode\": " + json_string(e.barcode) +
-               ", \"code_type\": " + (e.code_type ? std::to_string(*e.code_type) : std::string("null")) +
-               ", \"scanned_at\": " + json_string(iso_time(e.scanned)) + "}";
-        separator = ",\r\n";
-    }
-    out += d.entries.empty() ? "]\r\n" : "\r\n  ]\r\n";
+    out += json_barcodes(d, false);
     return out + "}\r\n";
 }
 
@@ -106,6 +97,26 @@ std::string json_string(std::wstring_view text)
         }
     }
     return utf8(out + L'"');
+}
+
+std::string json_barcodes(const Download& d, bool with_dates)
+{
+    std::string out = "  \"barcodes\": [";
+    const char* separator = "\r\n";
+    for (const Entry& e : d.entries) {
+        out += separator;
+        out += "    {\"entry\": " + std::to_string(e.number) + ", \"barcode\": " + json_string(e.barcode) +
+               ", \"code_type\": " + (e.code_type ? std::to_string(*e.code_type) : std::string("null")) +
+               ", \"scanned_at\": " + json_string(iso_time(e.scanned));
+        if (with_dates) {
+            char date[32];
+            std::snprintf(date, sizeof date, "%.17g", e.scanned);
+            out += std::string(", \"scanned\": ") + date;
+        }
+        out += "}";
+        separator = ",\r\n";
+    }
+    return out + (d.entries.empty() ? "]\r\n" : "\r\n  ]\r\n");
 }
 
 std::optional<Format> format_named(std::wstring_view name)

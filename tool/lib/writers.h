@@ -37,6 +37,9 @@ std::string render(const Download& d, const WriteOptions& options);
 
 // A JSON string in UTF-8, every control character escaped (C1 too).
 std::string json_string(std::wstring_view text);
+// The "barcodes" member of the JSON document, one object per entry; with_dates adds each
+// scan time as the automation DATE it was read as, so that it reads back exactly.
+std::string json_barcodes(const Download& d, bool with_dates);
 
 // CSV in parts, for appending to a file that has its header already.
 std::string csv_header(char separator);
